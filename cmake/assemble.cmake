@@ -1,0 +1,7 @@
+file(MAKE_DIRECTORY ${DST}/data ${DST}/web)
+if(EXISTS ${SRC}/web/dist)
+  file(COPY ${SRC}/web/dist/ DESTINATION ${DST}/web)
+endif()
+if(EXISTS ${BANK})
+  file(COPY_FILE ${BANK} ${DST}/data/bank.json ONLY_IF_DIFFERENT)
+endif()

@@ -1,0 +1,1 @@
+// placeholder translation unit for a module that has no sources yet

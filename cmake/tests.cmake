@@ -1,0 +1,34 @@
+# GoogleTest from Debian's sources, built with the same compiler for both lanes.
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+set(gtest_disable_pthreads OFF CACHE BOOL "" FORCE)
+add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+
+# tests/unit/<module>_<what>_test.cpp is one test program linked with the module.
+file(GLOB unit_tests CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/unit/*_test.cpp)
+foreach(src ${unit_tests})
+  get_filename_component(name ${src} NAME_WE)
+  string(REGEX MATCH "^[a-z]+" module ${name})
+  add_executable(${name} ${src})
+  target_link_libraries(${name} PRIVATE tav_${module} GTest::gtest_main)
+  target_compile_definitions(${name} PRIVATE
+    TAVRIN_SOURCE_DIR="${PROJECT_SOURCE_DIR}" TAVRIN_SHARED_DIR="${PROJECT_SOURCE_DIR}/../shared")
+  add_test(NAME unit.${name} COMMAND ${name})
+  set_tests_properties(unit.${name} PROPERTIES LABELS unit TIMEOUT 600)
+endforeach()
+
+# Integration suites drive the real program in its folder over HTTP and its command line.
+if(WIN32)
+  set(lane windows)
+else()
+  set(lane linux)
+endif()
+file(GLOB integration_tests CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/integration/test_*.py)
+foreach(src ${integration_tests})
+  get_filename_component(name ${src} NAME_WE)
+  add_test(NAME integration.${name}
+    COMMAND /usr/bin/python3 -m pytest -q -p no:cacheprovider ${src}
+    WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}/tests/integration)
+  set_tests_properties(integration.${name} PROPERTIES LABELS integration TIMEOUT 1800
+    ENVIRONMENT "TAVRIN_APP=${TAVRIN_APP_DIR};TAVRIN_LANE=${lane};TAVRIN_EXE=${TAVRIN_APP_DIR}/${TAVRIN_EXE_NAME}${CMAKE_EXECUTABLE_SUFFIX};TAVRIN_BUILD=${CMAKE_BINARY_DIR}")
+endforeach()

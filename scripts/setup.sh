@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Installs what building and testing Tavrin needs on Debian 12, skipping what is there.
+set -euo pipefail
+packages=(
+  cmake ninja-build g++ gcc make pkg-config
+  clang libclang-rt-14-dev llvm-14
+  g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix wine wine64
+  googletest libgtest-dev rapidjson-dev libssl-dev
+  python3 python3-pytest
+  nodejs npm chromium
+  hyperfine wrk
+)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if ((${#missing[@]})); then
+  echo "setup: installing ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+# Wine prefix of our own, made once (the first start of Wine takes a while).
+here=$(cd "$(dirname "$0")" && pwd)
+prefix=${TAVRIN_WINEPREFIX:-$HOME/.wine-tavrin}
+if [ ! -f "$prefix/system.reg" ]; then
+  echo "setup: creating the Wine prefix $prefix"
+  WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" wineboot -i >/dev/null 2>&1 || true
+fi
+
+# The page's build tools come from npm, pinned by web/package-lock.json.
+if [ -f "$here/../web/package.json" ] && [ ! -d "$here/../web/node_modules" ]; then
+  echo "setup: installing the page's npm packages"
+  (cd "$here/../web" && npm ci --no-audit --no-fund --loglevel=error)
+fi

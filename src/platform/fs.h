@@ -1,0 +1,55 @@
+// Files and folders. Paths are UTF-8 everywhere; the Windows side converts to
+// UTF-16 at the call. Every function reports failure through its result.
+#pragma once
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace plat {
+
+// The separator the system's paths use: '\\' on Windows, '/' on Linux.
+extern const char path_sep;
+
+// Whole file, or nullopt when it cannot be opened or read, or is larger than limit bytes
+// (a file exactly limit bytes long is read).
+std::optional<std::string> file_read_all(const std::string& path, uint64_t limit);
+
+// Writes bytes to path + ".tmp" (truncating a leftover), flushes it to disk and renames it onto
+// path (on Linux the folder is synced too). false on any failure; the target is then unchanged
+// and the temporary file removed.
+bool file_replace_atomic(const std::string& path, std::string_view bytes);
+
+// Copies from onto a new file to; false when to exists already or anything fails
+// (a partly written copy is removed).
+bool file_copy_new(const std::string& from, const std::string& to);
+
+// Plain write (create or truncate); false on failure.
+bool file_write(const std::string& path, std::string_view bytes);
+
+bool dir_create(const std::string& path);       // true when the folder was created
+bool file_delete(const std::string& path);      // true when the file was removed
+bool dir_delete_tree(const std::string& path);  // removes a folder and everything in it
+bool path_exists(const std::string& path);
+bool path_is_dir(const std::string& path);
+std::optional<uint64_t> file_size(const std::string& path);
+
+struct dir_entry {
+  std::string name;       // entry name only, no folder
+  bool is_dir = false;
+  int64_t write_time = 0; // last write, UTC, 100 ns units since 1601-01-01 (a Windows file time)
+};
+// Entries of folder whose names match pattern ('*' any run, '?' one byte; "." and ".." never listed).
+std::vector<dir_entry> dir_list(const std::string& folder, std::string_view pattern);
+
+// Sets a file's last-write time (file-time units); for tests and tools.
+bool file_set_write_time(const std::string& path, int64_t write_time);
+
+// Full path of the running executable, "" when unavailable.
+std::string exe_path();
+
+// The user's temporary folder without a trailing separator.
+std::string temp_dir();
+
+}  // namespace plat
