@@ -1,10 +1,14 @@
 # Assemble the program folder beside the executable: the built page in web/ and
 # the bundled bank in data/bank.json (refreshed whenever the bundled one changes).
-set(TAVRIN_BUNDLED_BANK ${PROJECT_SOURCE_DIR}/tests/fixtures/bank/small.json CACHE FILEPATH
-  "Bank placed in a new program folder until the assembled bank replaces it")
+if(NOT TAVRIN_BUNDLED_BANK)
+  set(TAVRIN_BUNDLED_BANK ${PROJECT_SOURCE_DIR}/tests/fixtures/bank/small.json)
+endif()
 add_custom_target(appfolder ALL
   COMMAND ${CMAKE_COMMAND}
     -DSRC=${PROJECT_SOURCE_DIR} -DDST=${TAVRIN_APP_DIR} -DBANK=${TAVRIN_BUNDLED_BANK}
     -P ${PROJECT_SOURCE_DIR}/cmake/assemble.cmake
   COMMENT "Assembling the program folder ${TAVRIN_APP_DIR}"
   VERBATIM)
+if(TARGET bank_json)
+  add_dependencies(appfolder bank_json)
+endif()

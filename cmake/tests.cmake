@@ -32,3 +32,12 @@ foreach(src ${integration_tests})
   set_tests_properties(integration.${name} PROPERTIES LABELS integration TIMEOUT 1800
     ENVIRONMENT "TAVRIN_APP=${TAVRIN_APP_DIR};TAVRIN_LANE=${lane};TAVRIN_EXE=${TAVRIN_APP_DIR}/${TAVRIN_EXE_NAME}${CMAKE_EXECUTABLE_SUFFIX};TAVRIN_BUILD=${CMAKE_BINARY_DIR}")
 endforeach()
+
+# The page in a real browser (Linux lane): tests/e2e/*.test.mjs with node's test runner.
+file(GLOB e2e_tests CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/e2e/*.test.mjs)
+if(e2e_tests AND NOT WIN32 AND NOT TAVRIN_SANITIZE)
+  add_test(NAME e2e.page COMMAND node --test ${e2e_tests}
+    WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}/tests/e2e)
+  set_tests_properties(e2e.page PROPERTIES LABELS e2e TIMEOUT 1200 RUN_SERIAL TRUE
+    ENVIRONMENT "TAVRIN_APP=${TAVRIN_APP_DIR};TAVRIN_EXE=${TAVRIN_APP_DIR}/${TAVRIN_EXE_NAME}")
+endif()
