@@ -18,19 +18,22 @@ std::optional<std::string> file_read_all(const std::string& path, uint64_t limit
 
 // Writes bytes to path + ".tmp" (truncating a leftover), flushes it to disk and renames it onto
 // path (on Linux the folder is synced too). false on any failure; the target is then unchanged
-// and the temporary file removed.
-bool file_replace_atomic(const std::string& path, std::string_view bytes);
+// and the temporary file removed. A private file is readable by its owner only (0600 on Linux).
+// Two writers of the same path at once: the later one fails instead of mixing bytes.
+bool file_replace_atomic(const std::string& path, std::string_view bytes, bool private_file = false);
 
 // Copies from onto a new file to; false when to exists already or anything fails
 // (a partly written copy is removed).
 bool file_copy_new(const std::string& from, const std::string& to);
 
-// Plain write (create or truncate); false on failure.
-bool file_write(const std::string& path, std::string_view bytes);
+// Plain write (create or truncate); false on failure. A private file gets mode 0600 on Linux.
+bool file_write(const std::string& path, std::string_view bytes, bool private_file = false);
 
 bool dir_create(const std::string& path);       // true when the folder was created
 bool file_delete(const std::string& path);      // true when the file was removed
-bool dir_delete_tree(const std::string& path);  // removes a folder and everything in it
+// Removes a folder and everything in it (links inside are removed, never followed);
+// true when the folder is gone afterwards and existed before.
+bool dir_delete_tree(const std::string& path);
 bool path_exists(const std::string& path);
 bool path_is_dir(const std::string& path);
 std::optional<uint64_t> file_size(const std::string& path);
@@ -40,7 +43,8 @@ struct dir_entry {
   bool is_dir = false;
   int64_t write_time = 0; // last write, UTC, 100 ns units since 1601-01-01 (a Windows file time)
 };
-// Entries of folder whose names match pattern ('*' any run, '?' one byte; "." and ".." never listed).
+// Entries of folder whose names match pattern ('*' any run, '?' one character; "." and ".." never
+// listed). Windows matches letters without regard to case, as its file system does.
 std::vector<dir_entry> dir_list(const std::string& folder, std::string_view pattern);
 
 // Sets a file's last-write time (file-time units); for tests and tools.
