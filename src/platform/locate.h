@@ -1,0 +1,26 @@
+// Where programs live and how long a path is, as the system counts it.
+#pragma once
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace plat {
+
+// Suffix of executable files: ".exe" on Windows, "" on Linux.
+extern const char* const exe_suffix;
+
+// Folder of a well-known local compiler install tried before the search path
+// (with trailing separator), "" where the system has none.
+extern const char* const known_compiler_dir;
+
+// Full path of an executable file found the way the system looks programs up, or "".
+std::string search_program(const std::string& file_name);
+
+// Length of text as the system's path limits count it: UTF-16 units on Windows, bytes on Linux.
+size_t path_units(std::string_view text);
+
+// Bytes of the longest prefix of text that holds at most max_units units and ends on a
+// character boundary (never splits a UTF-8 sequence).
+size_t path_prefix_bytes(std::string_view text, size_t max_units);
+
+}  // namespace plat
