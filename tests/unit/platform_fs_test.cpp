@@ -1,0 +1,349 @@
+// Files and folders, run natively on Linux and under Wine for Windows.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <filesystem>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/fs.h"
+#include "platform/sys.h"
+
+#ifndef _WIN32
+#include <sys/stat.h>  // only to check the mode of private files
+#endif
+
+namespace {
+
+const bool kWindows = plat::path_sep == '\\';
+
+std::string random_hex() {
+  unsigned char b[6];
+  EXPECT_TRUE(plat::random_bytes(b, sizeof b));
+  std::string s;
+  for (unsigned char c : b) {
+    s += "0123456789abcdef"[c >> 4];
+    s += "0123456789abcdef"[c & 15];
+  }
+  return s;
+}
+
+class FsTest : public ::testing::Test {
+ protected:
+  std::string dir;
+  void SetUp() override {
+    dir = plat::temp_dir() + plat::path_sep + "tavrin-fs-" + random_hex();
+    ASSERT_TRUE(plat::dir_create(dir)) << dir;
+  }
+  void TearDown() override { plat::dir_delete_tree(dir); }
+  std::string at(const std::string& name) const { return dir + plat::path_sep + name; }
+  std::string read(const std::string& name) const {
+    auto r = plat::file_read_all(at(name), 1 << 20);
+    return r ? *r : "<unreadable>";
+  }
+  std::set<std::string> names(std::string_view pattern) const {
+    std::set<std::string> out;
+    for (auto& e : plat::dir_list(dir, pattern)) out.insert(e.name);
+    return out;
+  }
+};
+
+TEST_F(FsTest, ReadAllHonoursTheLimitAndKeepsBytesAsTheyAre) {
+  struct Case {
+    const char* what;
+    std::string content;
+    uint64_t limit;
+    bool ok;
+  };
+  const std::string big(3 * 65536 + 17, 'x');  // several read chunks
+  const Case cases[] = {
+      {"empty file reads as empty text", "", 0, true},
+      {"exactly at the limit", "abcd", 4, true},
+      {"one byte over the limit", "abcde", 4, false},
+      {"byte order mark is left for the caller", "\xEF\xBB\xBF" "x", 4, true},
+      {"embedded NUL and high bytes kept", std::string("a\0b\xff\r\n", 6), 6, true},
+      {"large file at its size", big, big.size(), true},
+      {"large file one byte short of limit", big, big.size() - 1, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    ASSERT_TRUE(plat::file_write(at("r.bin"), c.content));
+    auto got = plat::file_read_all(at("r.bin"), c.limit);
+    ASSERT_EQ(got.has_value(), c.ok);
+    if (c.ok) {
+      EXPECT_EQ(*got, c.content);
+    }
+  }
+  EXPECT_FALSE(plat::file_read_all(at("missing"), 100));
+  EXPECT_FALSE(plat::file_read_all(dir, 1 << 20)) << "a folder is not a file";
+}
+
+TEST_F(FsTest, ReplaceAtomicWritesWholeContentAndLeavesNoTemporaryFile) {
+  struct Case {
+    const char* what;
+    const char* before;    // nullptr: no target yet
+    const char* leftover;  // nullptr: no .tmp from an earlier crash
+    std::string bytes;
+  };
+  const Case cases[] = {
+      {"new file", nullptr, nullptr, "{\"a\":1}"},
+      {"replaces a longer file", "0123456789abcdef", nullptr, "short"},
+      {"reuses and truncates a leftover temporary file", "old", "leftover bytes, longer than new",
+       "new"},
+      {"empty text makes an empty file", "not empty", "junk", ""},
+      {"binary content", nullptr, nullptr, std::string("\0\x01\xfe\xff", 4)},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    plat::file_delete(at("t.json"));
+    if (c.before) {
+      ASSERT_TRUE(plat::file_write(at("t.json"), c.before));
+    }
+    if (c.leftover) {
+      ASSERT_TRUE(plat::file_write(at("t.json.tmp"), c.leftover));
+    }
+    ASSERT_TRUE(plat::file_replace_atomic(at("t.json"), c.bytes));
+    EXPECT_EQ(read("t.json"), c.bytes);
+    EXPECT_EQ(plat::file_size(at("t.json")), c.bytes.size());
+    EXPECT_FALSE(plat::path_exists(at("t.json.tmp")));
+  }
+}
+
+TEST_F(FsTest, ReplaceAtomicFailureLeavesTargetUnchanged) {
+  // The target is a folder: the rename cannot land; the temporary file must go.
+  ASSERT_TRUE(plat::dir_create(at("target")));
+  ASSERT_TRUE(plat::file_write(at("target") + plat::path_sep + "inside", "keep"));
+  EXPECT_FALSE(plat::file_replace_atomic(at("target"), "data"));
+  EXPECT_TRUE(plat::path_is_dir(at("target")));
+  EXPECT_EQ(read("target" + std::string(1, plat::path_sep) + "inside"), "keep");
+  EXPECT_FALSE(plat::path_exists(at("target.tmp")));
+
+  // The temporary name is taken by a folder: nothing can be written.
+  ASSERT_TRUE(plat::file_write(at("f.json"), "old"));
+  ASSERT_TRUE(plat::dir_create(at("f.json.tmp")));
+  EXPECT_FALSE(plat::file_replace_atomic(at("f.json"), "new"));
+  EXPECT_EQ(read("f.json"), "old");
+  EXPECT_TRUE(plat::path_is_dir(at("f.json.tmp"))) << "someone else's entry is not removed";
+
+  // The folder does not exist.
+  EXPECT_FALSE(plat::file_replace_atomic(at("no-such-folder") + plat::path_sep + "x.json", "new"));
+  EXPECT_FALSE(plat::path_exists(at("no-such-folder")));
+}
+
+TEST_F(FsTest, ConcurrentReplacesNeverMixContent) {
+  // Writers with payloads of different lengths; a reader must only ever see one whole payload.
+  const int kWriters = 4, kRounds = 150;
+  std::vector<std::string> payloads;
+  for (int i = 0; i < kWriters; ++i) payloads.push_back(std::string(1000 + 337 * i, char('A' + i)));
+  ASSERT_TRUE(plat::file_replace_atomic(at("c.json"), payloads[0]));
+  std::atomic<int> successes{0};
+  std::atomic<bool> done{false};
+  std::vector<std::string> torn;
+  std::thread reader([&] {
+    while (!done) {
+      auto r = plat::file_read_all(at("c.json"), 1 << 20);
+      if (r && std::find(payloads.begin(), payloads.end(), *r) == payloads.end())
+        torn.push_back(r->substr(0, 40));
+    }
+  });
+  std::vector<std::thread> writers;
+  for (int i = 0; i < kWriters; ++i)
+    writers.emplace_back([&, i] {
+      for (int k = 0; k < kRounds; ++k)
+        if (plat::file_replace_atomic(at("c.json"), payloads[i])) ++successes;
+    });
+  for (auto& t : writers) t.join();
+  done = true;
+  reader.join();
+  EXPECT_TRUE(torn.empty()) << "mixed content seen, e.g. " << torn.front();
+  EXPECT_GT(successes.load(), 0);
+  auto final_content = plat::file_read_all(at("c.json"), 1 << 20);
+  ASSERT_TRUE(final_content);
+  EXPECT_NE(std::find(payloads.begin(), payloads.end(), *final_content), payloads.end());
+  EXPECT_FALSE(plat::path_exists(at("c.json.tmp")));
+}
+
+#ifndef _WIN32
+TEST_F(FsTest, PrivateFilesAreOwnerOnlyOnLinux) {
+  auto mode = [&](const std::string& name) {
+    struct stat st {};
+    EXPECT_EQ(::stat(at(name).c_str(), &st), 0);
+    return st.st_mode & 0777;
+  };
+  // A leftover temporary file that others could read must not pass its mode on.
+  ASSERT_TRUE(plat::file_write(at("session.txt.tmp"), "stale"));
+  ASSERT_EQ(::chmod(at("session.txt.tmp").c_str(), 0666), 0);
+  ASSERT_TRUE(plat::file_replace_atomic(at("session.txt"), "token", true));
+  EXPECT_EQ(mode("session.txt"), 0600u);
+  ASSERT_TRUE(plat::file_write(at("s2.txt"), "token", true));
+  EXPECT_EQ(mode("s2.txt"), 0600u);
+  ASSERT_TRUE(plat::file_replace_atomic(at("plain.json"), "{}"));
+  EXPECT_EQ(mode("plain.json") & 0600u, 0600u);
+}
+#endif
+
+TEST_F(FsTest, CopyNewNeverOverwrites) {
+  ASSERT_TRUE(plat::file_write(at("src"), std::string(200000, 'q') + "end"));
+  ASSERT_TRUE(plat::file_write(at("taken"), "mine"));
+  ASSERT_TRUE(plat::dir_create(at("folder")));
+  struct Case {
+    const char* what;
+    std::string from, to;
+    bool ok;
+    const char* to_after;  // expected content of to afterwards; nullptr: must not exist
+  };
+  const Case cases[] = {
+      {"fresh target", at("src"), at("copy"), true, nullptr},
+      {"existing target refused and kept", at("src"), at("taken"), false, "mine"},
+      {"missing source creates nothing", at("missing"), at("none"), false, nullptr},
+      {"folder as source", at("folder"), at("fromdir"), false, nullptr},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    EXPECT_EQ(plat::file_copy_new(c.from, c.to), c.ok);
+    if (c.ok) {
+      EXPECT_EQ(plat::file_read_all(c.to, 1 << 20), plat::file_read_all(c.from, 1 << 20));
+    } else if (c.to_after) {
+      EXPECT_EQ(plat::file_read_all(c.to, 1 << 20), std::string(c.to_after));
+    } else {
+      EXPECT_FALSE(plat::path_exists(c.to));
+    }
+  }
+}
+
+TEST_F(FsTest, ListingMatchesPatternFlagsFoldersAndReportsTimes) {
+  for (const char* f : {"Tavrin-2026-01-01.log", "Tavrin-x.log", "other.log", "Tavrin-a.txt",
+                        "Tavrin-.log.bak", "a.c", "ab.c", "中.c"})
+    ASSERT_TRUE(plat::file_write(at(f), "x"));
+  ASSERT_TRUE(plat::dir_create(at("Tavrin-dir.log")));
+
+  struct Case {
+    const char* pattern;
+    std::set<std::string> expected;
+  };
+  const Case cases[] = {
+      {"Tavrin-*.log", {"Tavrin-2026-01-01.log", "Tavrin-x.log", "Tavrin-dir.log"}},
+      {"*.log", {"Tavrin-2026-01-01.log", "Tavrin-x.log", "Tavrin-dir.log", "other.log"}},
+      {"?.c", {"a.c", "中.c"}},  // '?' is one character, also a Chinese one
+      {"??.c", {"ab.c"}},
+      {"none-*", {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.pattern);
+    EXPECT_EQ(names(c.pattern), c.expected);
+  }
+  // Windows compares names without regard to case; Linux compares bytes.
+  std::set<std::string> upper = names("TAVRIN-*.LOG");
+  EXPECT_EQ(upper.size(), kWindows ? 3u : 0u);
+
+  const int64_t day = 864000000000LL;
+  const int64_t now = plat::time_now_filetime();
+  const int64_t old = (now - 31 * day) / 10000000 * 10000000;  // whole seconds suit every file system
+  ASSERT_TRUE(plat::file_set_write_time(at("Tavrin-x.log"), old));
+  for (const auto& e : plat::dir_list(dir, "Tavrin-*.log")) {
+    SCOPED_TRACE(e.name);
+    EXPECT_EQ(e.is_dir, e.name == "Tavrin-dir.log");
+    if (e.name == "Tavrin-x.log") {
+      EXPECT_EQ(e.write_time, old);
+    } else {
+      // Written moments ago; a unit or epoch mistake would be off by years.
+      EXPECT_LT(std::llabs(e.write_time - now), 600LL * 10000000LL);
+    }
+  }
+  EXPECT_TRUE(plat::dir_list(at("missing"), "*").empty());
+}
+
+TEST_F(FsTest, ChineseNamesRoundTrip) {
+  const std::string folder = at("练习目录");
+  const std::string file = folder + plat::path_sep + "第一题·解答.c";
+  const std::string copy = folder + plat::path_sep + "副本（备份）.c";
+  const std::string code = "int main(void) { /* 你好 */ return 0; }\n";
+  ASSERT_TRUE(plat::dir_create(folder));
+  EXPECT_TRUE(plat::path_is_dir(folder));
+  ASSERT_TRUE(plat::file_replace_atomic(file, code));
+  EXPECT_EQ(plat::file_read_all(file, 1000), code);
+  ASSERT_TRUE(plat::file_copy_new(file, copy));
+  std::set<std::string> listed;
+  for (auto& e : plat::dir_list(folder, "*.c")) listed.insert(e.name);
+  EXPECT_EQ(listed, (std::set<std::string>{"第一题·解答.c", "副本（备份）.c"}));
+  EXPECT_EQ(names("练习*"), std::set<std::string>{"练习目录"});
+  EXPECT_TRUE(plat::file_delete(copy));
+  EXPECT_FALSE(plat::path_exists(copy));
+  EXPECT_TRUE(plat::dir_delete_tree(folder));
+  EXPECT_FALSE(plat::path_exists(folder));
+}
+
+TEST_F(FsTest, SmallQueriesAndFolderOperations) {
+  ASSERT_TRUE(plat::file_write(at("f"), "12345"));
+  EXPECT_TRUE(plat::path_exists(at("f")));
+  EXPECT_FALSE(plat::path_is_dir(at("f")));
+  EXPECT_EQ(plat::file_size(at("f")), 5u);
+  EXPECT_FALSE(plat::file_size(at("missing")));
+  EXPECT_FALSE(plat::file_size(dir)) << "a folder has no file size";
+  EXPECT_FALSE(plat::dir_create(at("f"))) << "name taken by a file";
+  EXPECT_FALSE(plat::file_delete(at("missing")));
+  ASSERT_TRUE(plat::dir_create(at("d")));
+  EXPECT_FALSE(plat::dir_create(at("d"))) << "already there";
+  EXPECT_FALSE(plat::file_delete(at("d"))) << "folders are not files";
+  EXPECT_TRUE(plat::path_is_dir(at("d")));
+  EXPECT_FALSE(plat::dir_delete_tree(at("f"))) << "a file is not a folder";
+  EXPECT_TRUE(plat::path_exists(at("f")));
+  EXPECT_FALSE(plat::dir_delete_tree(at("missing")));
+}
+
+TEST_F(FsTest, DeleteTreeRemovesNestedContentButNotWhatLinksPointTo) {
+  const char s = plat::path_sep;
+  const std::string tree = at("tree");
+  ASSERT_TRUE(plat::dir_create(tree));
+  ASSERT_TRUE(plat::dir_create(tree + s + "a"));
+  ASSERT_TRUE(plat::dir_create(tree + s + "a" + s + "b"));
+  ASSERT_TRUE(plat::file_write(tree + s + "top.txt", "1"));
+  ASSERT_TRUE(plat::file_write(tree + s + "a" + s + "b" + s + "deep.exe", "2"));
+  ASSERT_TRUE(plat::file_write(tree + s + "a" + s + "空.txt", ""));
+
+  // Something outside the tree that a link inside points to must survive.
+  ASSERT_TRUE(plat::dir_create(at("outside")));
+  ASSERT_TRUE(plat::file_write(at("outside") + s + "precious", "keep"));
+  bool linked = true;
+  try {
+    std::filesystem::create_directory_symlink(std::filesystem::u8path(at("outside")),
+                                              std::filesystem::u8path(tree + s + "link"));
+  } catch (const std::exception&) {
+    linked = false;  // Windows without the privilege to make links
+  }
+  EXPECT_TRUE(plat::dir_delete_tree(tree));
+  EXPECT_FALSE(plat::path_exists(tree));
+  if (linked) {
+    EXPECT_EQ(read("outside" + std::string(1, s) + "precious"), "keep");
+  }
+}
+
+TEST(FsPaths, ExecutableAndTemporaryFolder) {
+  const std::string exe = plat::exe_path();
+  const std::string expected_tail =
+      std::string(1, plat::path_sep) + (kWindows ? "platform_fs_test.exe" : "platform_fs_test");
+  ASSERT_GT(exe.size(), expected_tail.size());
+  EXPECT_EQ(exe.substr(exe.size() - expected_tail.size()), expected_tail);
+  EXPECT_TRUE(plat::path_exists(exe));
+  EXPECT_FALSE(plat::path_is_dir(exe));
+
+  const std::string tmp = plat::temp_dir();
+  ASSERT_FALSE(tmp.empty());
+  EXPECT_NE(tmp.back(), plat::path_sep);
+  EXPECT_TRUE(plat::path_is_dir(tmp));
+
+  // The variable each system reads first; trailing separators are dropped.
+  const std::string var = kWindows ? "TMP" : "TMPDIR";
+  const std::string custom = tmp + plat::path_sep + "tavrin-tmp-" + random_hex();
+  ASSERT_TRUE(plat::dir_create(custom));
+  auto saved = plat::env_get(var);
+  ASSERT_TRUE(plat::env_set(var, custom + plat::path_sep + plat::path_sep));
+  EXPECT_EQ(plat::temp_dir(), custom);
+  plat::env_set(var, saved.value_or(""));
+  plat::dir_delete_tree(custom);
+}
+
+}  // namespace
