@@ -1,0 +1,8 @@
+#include <stdio.h>
+int main(void)
+{
+    long p;
+    if (scanf("%ld", &p) != 1) return 0;
+    printf("%ld.%ld\n", p / 100, p % 100);
+    return 0;
+}

@@ -1,0 +1,10 @@
+#include <stdio.h>
+int main(void)
+{
+    long long n;
+    int sum = 0;
+    if (scanf("%lld", &n) != 1) return 0;
+    while (n > 9) { sum += (int)(n % 10); n /= 10; }
+    printf("%d\n", sum);
+    return 0;
+}

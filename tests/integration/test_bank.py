@@ -1,0 +1,319 @@
+"""The bundled question bank: authored folders, the assembled bank.json, and every
+exercise judged for real.
+
+Three layers:
+- the folders themselves, checked with the real gcc/g++ and the judge's flags
+  (reference matches every case, starter compiles, each kept wrong solution fails);
+- the assembler: the program folder's bank.json holds exactly the authored
+  exercises, and broken folders stop the assembler with the exercise's name;
+- the running program: every reference is accepted by /api/judge in test and
+  sample mode, every starter compiles there, every wrong solution is refused.
+"""
+import importlib.util
+import json
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+import urllib.error
+import urllib.request
+
+import pytest
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+SOURCE = os.path.normpath(os.path.join(HERE, "..", ".."))
+_spec = importlib.util.spec_from_file_location("bank_check", os.path.join(SOURCE, "bank", "check.py"))
+check = importlib.util.module_from_spec(_spec)
+_spec.loader.exec_module(check)
+
+EXERCISES = check.load()
+BY_ID = {e["id"]: e for e in EXERCISES}
+WRONG = [(e["id"], name) for e in EXERCISES for name in e["wrong"]]
+LANE = os.environ.get("TAVRIN_LANE", "linux")
+APP = os.environ.get("TAVRIN_APP")
+EXE = os.environ.get("TAVRIN_EXE")
+BUILD = os.environ.get("TAVRIN_BUILD")
+
+native_only = pytest.mark.skipif(LANE != "linux" or not shutil.which("gcc"),
+                                 reason="the folders are checked with the native compilers in the linux lane")
+
+
+# ---- the authored folders, with the real compilers --------------------------------------
+
+@native_only
+@pytest.mark.parametrize("ex_id", sorted(BY_ID))
+def test_reference_matches_every_case_warning_free(ex_id):
+    ex = BY_ID[ex_id]
+    with tempfile.TemporaryDirectory() as work:
+        exe, diag = check.compile_source(ex["lang"], ex["reference"], work, "reference")
+        assert exe, diag
+        assert diag.strip() == "", f"reference should build without warnings:\n{diag}"
+        for kind in ("samples", "tests"):
+            for i, case in enumerate(ex[kind], 1):
+                code, out = check.run(exe, case["input"])
+                assert code == 0, f"{kind}/{i} exited with {code}"
+                assert check.outputs_match(out, case["output"], ex["compare"]), \
+                    f"{kind}/{i}: got {out[:300]!r}, expected {case['output'][:300]!r}"
+
+
+@native_only
+@pytest.mark.parametrize("ex_id", sorted(BY_ID))
+def test_starter_compiles(ex_id):
+    ex = BY_ID[ex_id]
+    with tempfile.TemporaryDirectory() as work:
+        exe, diag = check.compile_source(ex["lang"], ex["starter"], work, "starter")
+        assert exe, diag
+
+
+@native_only
+@pytest.mark.parametrize("ex_id,name", WRONG)
+def test_wrong_solution_fails_a_test(ex_id, name):
+    ex = BY_ID[ex_id]
+    lang = "cpp" if name.endswith(".cpp") else "c"
+    with tempfile.TemporaryDirectory() as work:
+        exe, diag = check.compile_source(lang, ex["wrong"][name], work, "wrong")
+        assert exe, f"a wrong solution must compile, so that the cases are what refuses it:\n{diag}"
+        verdicts = []
+        for case in ex["tests"]:
+            code, out = check.run(exe, case["input"], timeout=3)
+            verdicts.append(code == 0 and check.outputs_match(out, case["output"], ex["compare"]))
+        assert not all(verdicts), f"wrong/{name} passes every test"
+
+
+# The comparison used above must itself tell right from wrong the way the judge does.
+@pytest.mark.parametrize("actual,expected,mode,result", [
+    ("1 2\n", "1\r\n2", "tokens", True),
+    ("", "\n", "tokens", True),
+    ("", "0", "tokens", False),
+    ("1 2 3", "1 2", "tokens", False),
+    ("1.0", "1", "tokens", False),
+    ("Yes", "yes", "float", False),
+    ("1e6", "1000000", "float", True),
+    ("0x10", "16", "float", True),
+    ("0.3333333", "0.333333", "float", True),
+    ("500.0004", "500", "float", True),
+    ("500.0006", "500", "float", False),
+    ("0.500002", "0.5", "float", False),
+    ("16abc", "16", "float", False),
+    ("1,000", "1000", "float", False),
+    ("nan", "nan", "float", True),
+    ("inf", "Inf", "float", False),
+])
+def test_comparison_follows_the_judge(actual, expected, mode, result):
+    assert check.outputs_match(actual, expected, mode) is result
+
+
+# ---- the bank content and the assembled file --------------------------------------------
+
+def test_bank_covers_every_topic_level_and_language():
+    by_topic = {}
+    for e in EXERCISES:
+        by_topic.setdefault(e["topic"], []).append(e)
+    assert sorted(by_topic) == list(range(1, 10))
+    for topic, items in by_topic.items():
+        assert len(items) >= 6, f"topic {topic} has only {len(items)} exercises"
+        stars = {e["stars"] for e in items}
+        assert min(stars) <= 2 and max(stars) >= 4, f"topic {topic} spans only stars {sorted(stars)}"
+    assert len(EXERCISES) >= 60
+    assert sum(e["lang"] == "cpp" for e in EXERCISES) >= 8
+    assert sum(e["compare"] == "float" for e in EXERCISES) >= 6
+    for e in EXERCISES:
+        assert 1 <= len(e["samples"]) <= 5 and 3 <= len(e["tests"]) <= 20, e["id"]
+        assert "在这里" in e["starter"], f"{e['id']}: the starter should show where to write"
+
+
+def _bundled_bank():
+    path = os.path.join(APP or "", "data", "bank.json")
+    if not APP or not os.path.exists(path):
+        pytest.skip("no program folder to look at (TAVRIN_APP)")
+    with open(path, encoding="utf-8") as f:
+        return json.load(f)
+
+
+def test_program_folder_holds_the_authored_bank():
+    bank = _bundled_bank()
+    assert bank["version"] == 1 and bank["title"] and isinstance(bank["revision"], str)
+    questions = bank["questions"]
+    assert [q["id"] for q in questions] == [e["id"] for e in EXERCISES], "same exercises in display order"
+    for q in questions:
+        e = BY_ID[q["id"]]
+        for key in ("topic", "stars", "lang", "compare", "title", "scenario", "task", "input", "output",
+                    "constraints", "starter", "reference"):
+            assert q[key] == e[key], f"{q['id']}.{key}"
+        for kind in ("samples", "tests"):
+            assert q[kind] == [{"input": c["input"], "output": c["output"]} for c in e[kind]], f"{q['id']}.{kind}"
+
+
+def _assembler():
+    for name in ("bank_assemble", "host-bank/bank_assemble"):
+        path = os.path.join(BUILD or "", name)
+        if BUILD and os.path.exists(path):
+            return path
+    pytest.skip("no bank_assemble in this build")
+
+
+def _break_remove_out(d):
+    os.remove(os.path.join(d, "tests", "2.out"))
+
+
+def _break_two_tests(d):
+    n = 1
+    while os.path.exists(os.path.join(d, "tests", f"{n}.in")):
+        n += 1
+    for i in range(3, n):
+        os.remove(os.path.join(d, "tests", f"{i}.in"))
+        os.remove(os.path.join(d, "tests", f"{i}.out"))
+
+
+def _edit(name, old, new):
+    def edit(d):
+        path = os.path.join(d, name)
+        with open(path, encoding="utf-8") as f:
+            text = f.read()
+        assert old in text
+        with open(path, "w", encoding="utf-8") as f:
+            f.write(text.replace(old, new, 1))
+    return edit
+
+
+@pytest.mark.parametrize("breakage,message", [
+    (_break_remove_out, "tests/2"),
+    (_break_two_tests, "每道题需要 3～20 个 tests 测试用例。"),
+    (_edit("meta.json", '"tokens"', '"token"'), "compare 只能使用 tokens 或 float。"),
+    (_edit("meta.json", '"topic": 4', '"topic": 10'), "topic 必须是 1～9，stars 必须是 1～5。"),
+    (_edit("text.md", "## 任务", "## 要求"), "要求"),
+    (_edit("text.md", "## 范围", "## 任务"), "任务"),
+])
+def test_assembler_stops_on_a_broken_exercise(breakage, message, tmp_path):
+    assembler = _assembler()
+    root = tmp_path / "bank"
+    shutil.copytree(os.path.join(SOURCE, "bank"), root)
+    victim = root / "04-loops" / "sum-of-digits"
+    breakage(str(victim))
+    out = tmp_path / "bank.json"
+    out.write_text("stale")
+    p = subprocess.run([assembler, str(root), str(out)], capture_output=True, text=True)
+    assert p.returncode != 0
+    assert "04-loops/sum-of-digits" in p.stderr and message in p.stderr, p.stderr
+    assert not out.exists(), "a failed run must not leave a bank behind"
+
+
+def test_assembler_output_is_stable(tmp_path):
+    assembler = _assembler()
+    first, second = tmp_path / "a.json", tmp_path / "b.json"
+    for out in (first, second):
+        subprocess.run([assembler, os.path.join(SOURCE, "bank"), str(out)], check=True, capture_output=True)
+    assert first.read_bytes() == second.read_bytes()
+    bundled = os.path.join(APP or "", "data", "bank.json")
+    if APP and os.path.exists(bundled):
+        with open(bundled, "rb") as f:
+            assert f.read() == first.read_bytes()
+
+
+# ---- the running program judges every exercise ------------------------------------------
+
+class Program:
+    def __init__(self):
+        self.dir = tempfile.mkdtemp(prefix="tavrin-bank-")
+        self.app = os.path.join(self.dir, "app")
+        shutil.copytree(APP, self.app, symlinks=True)
+        exe = os.path.join(self.app, os.path.basename(EXE))
+        cmd = [exe, "--no-browser"]
+        if LANE == "windows":
+            cmd = [os.path.join(SOURCE, "scripts", "wine-run.sh")] + cmd
+        self.proc = subprocess.Popen(cmd, cwd=self.app, stdin=subprocess.DEVNULL,
+                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        session = os.path.join(self.app, "data", "session.txt")
+        deadline = time.time() + (120 if LANE == "windows" else 20)
+        url = ""
+        while time.time() < deadline and self.proc.poll() is None:
+            if os.path.exists(session):
+                with open(session, encoding="utf-8") as f:
+                    url = f.read()
+                if "#token=" in url:
+                    break
+            time.sleep(0.1)
+        if "#token=" not in url:
+            self.stop()
+            pytest.fail(f"the program did not start (exit {self.proc.poll()})")
+        base, self.token = url.split("#token=", 1)
+        self.base = base.rstrip("/")
+
+    def post(self, path, body):
+        req = urllib.request.Request(self.base + path, data=json.dumps(body).encode(), method="POST",
+                                     headers={"Authorization": "Bearer " + self.token,
+                                              "Content-Type": "application/json"})
+        try:
+            with urllib.request.urlopen(req, timeout=300) as r:
+                return r.status, r.read().decode("utf-8")
+        except urllib.error.HTTPError as e:
+            return e.code, e.read().decode("utf-8", "replace")
+
+    def judge(self, ex, code, mode="test", lang=None):
+        status, text = self.post("/api/judge", {"id": ex["id"], "code": code, "mode": mode,
+                                               "lang": lang or ex["lang"]})
+        assert status == 200, text
+        return json.loads(text)
+
+    def stop(self):
+        if self.proc.poll() is None:
+            self.proc.terminate()
+            try:
+                self.proc.wait(timeout=30)
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
+                self.proc.wait()
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+
+@pytest.fixture(scope="module")
+def program():
+    if not APP or not EXE or not os.path.exists(EXE):
+        pytest.skip("no built program (TAVRIN_APP / TAVRIN_EXE)")
+    p = Program()
+    try:
+        status, text = p.post("/api/judge", {"id": "no-such-exercise", "code": "int main(void){return 0;}"})
+        if status == 404:
+            pytest.skip(f"/api/judge is not wired into the server yet ({status})")
+        answer = json.loads(text)
+        for missing in ("没有找到编译器", "没有找到 g++"):
+            if missing in answer.get("error", ""):
+                pytest.skip("the program found no compiler in this lane: " + answer["error"])
+        assert answer == {"error": "题目已更新或不存在，请刷新题库。"}, text
+        yield p
+    finally:
+        p.stop()
+
+
+def _summary(verdict):
+    if not verdict.get("compiled", False):
+        return verdict.get("error") or verdict.get("diagnostics", "")[:2000]
+    bad = [c for c in verdict["cases"] if c["status"] != "passed"]
+    return json.dumps(bad[:2], ensure_ascii=False)[:2000]
+
+
+@pytest.mark.parametrize("ex_id", sorted(BY_ID))
+def test_judge_accepts_every_reference(program, ex_id):
+    ex = BY_ID[ex_id]
+    for mode, kind in (("test", "tests"), ("sample", "samples")):
+        verdict = program.judge(ex, ex["reference"], mode)
+        assert verdict.get("status") == "accepted", f"{mode}: {_summary(verdict)}"
+        assert verdict["total"] == len(ex[kind])
+
+
+@pytest.mark.parametrize("ex_id", sorted(BY_ID))
+def test_judge_compiles_every_starter(program, ex_id):
+    ex = BY_ID[ex_id]
+    verdict = program.judge(ex, ex["starter"], "sample")
+    assert verdict.get("compiled") is True, _summary(verdict)
+
+
+@pytest.mark.parametrize("ex_id,name", WRONG)
+def test_judge_refuses_every_wrong_solution(program, ex_id, name):
+    ex = BY_ID[ex_id]
+    verdict = program.judge(ex, ex["wrong"][name], "test", "cpp" if name.endswith(".cpp") else "c")
+    assert verdict.get("compiled") is True, _summary(verdict)
+    assert verdict["status"] == "failed"
+    assert verdict["passed"] < verdict["total"]
