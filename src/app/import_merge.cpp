@@ -8,6 +8,7 @@
 #include "json/json.h"
 #include "json/text_buffer.h"
 #include "platform/fs.h"
+#include "platform/locate.h"
 
 namespace {
 
@@ -69,16 +70,6 @@ bool same_judging_basis(const json_doc& a, int qa, const json_doc& b, int qb) {
 
 }  // namespace
 
-size_t path_units(std::string_view utf8) {
-  if (plat::path_sep != '\\') return utf8.size();
-  size_t units = 0;
-  for (unsigned char c : utf8) {
-    if ((c & 0xC0) == 0x80) continue;  // continuation byte
-    units += (c >= 0xF0) ? 2 : 1;      // four-byte forms need a surrogate pair
-  }
-  return units;
-}
-
 std::optional<std::string> import_argument(std::string_view line) {
   static constexpr std::string_view option = "--import-bank";
   size_t at = line.find(option);
@@ -94,13 +85,13 @@ std::optional<std::string> import_argument(std::string_view line) {
     size_t space = line.find(' ', i);
     path = line.substr(i, space == std::string_view::npos ? std::string_view::npos : space - i);
   }
-  size_t units = path_units(path);
+  size_t units = plat::path_units(path);
   if (units < 1 || units > static_cast<size_t>(import_path_max_units)) return std::nullopt;
   return std::string(path);
 }
 
 std::optional<std::string> import_app_root(const std::string& exe) {
-  size_t units = path_units(exe);
+  size_t units = plat::path_units(exe);
   if (units < 1 || units > static_cast<size_t>(import_exe_max_units)) return std::nullopt;
   size_t cut = exe.rfind(plat::path_sep);
   if (cut == std::string::npos) return std::nullopt;

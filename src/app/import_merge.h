@@ -9,10 +9,6 @@
 constexpr int import_path_max_units = 259;  // package path, in the system's path units
 constexpr int import_exe_max_units = 199;   // the executable's full path
 
-// Length of a UTF-8 text in the units the system counts paths in: UTF-16 units on
-// Windows, bytes on Linux.
-size_t path_units(std::string_view utf8);
-
 // The package path after "--import-bank" in the full command line: blanks skipped, then a
 // quoted path up to the next quote (or the end), else up to the next space. nullopt when
 // the option is absent or the path is empty or longer than import_path_max_units.
