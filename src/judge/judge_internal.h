@@ -1,0 +1,54 @@
+// The judge's parts: limited execution, output comparison and advice. judge.h is the entry.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "json/text_buffer.h"
+#include "platform/proc.h"
+
+using run_result = plat::run_result;
+
+constexpr uint32_t capture_cap = 65536;       // bytes of a child's output read back
+constexpr size_t code_limit = 64000;          // bytes of submitted source
+constexpr uint32_t run_time_limit_ms = 1500;  // per case
+constexpr uint32_t compile_time_limit_c_ms = 20000;
+constexpr uint32_t compile_time_limit_cpp_ms = 30000;
+constexpr size_t command_line_units = 1544;   // the compile and run lines are cut to fit
+
+// --- execution ---
+// Runs command_line under the run or compile limits; all-zero result when it could not start.
+run_result execute(const std::string& command_line, const std::string& work_dir,
+                   const std::string& input_path, const std::string& output_path,
+                   uint32_t time_limit_ms, int compile_mode);
+// A child's output as UTF-8 (malloc'ed, never nullptr; "" when unreadable), at most 65,536
+// bytes; NUL bytes become '?' and set *had_nul (when given). Text that is not UTF-8 is read as
+// the system's console code page; a character cut by the cap is dropped.
+char* capture(const std::string& path, int* had_nul);
+// 1 when the whole text was written (create or truncate, bytes unchanged), else 0.
+int file_write(const std::string& path, const char* text);
+// One-line excerpt of text into buf (size bytes with the NUL): control bytes as ' ' or '.',
+// trailing non-ASCII bytes dropped. A null text counts as empty.
+void log_text(char* buf, size_t size, const char* text);
+
+// --- comparison ---
+// 1 when actual and expected hold the same whitespace-separated tokens; in float mode tokens
+// that differ may match as finite numbers within 1e-6 * max(1, |expected|).
+int outputs_match(const char* actual, const char* expected, bool float_mode);
+
+// --- advice ---
+// Appends one {"level","title","detail"} object (comma-separated) and counts it.
+void advice(text_buffer* list, int* count, const char* level, const char* title,
+            const char* detail);
+// Copy of code with every comment byte blanked except line breaks (malloc'ed).
+char* without_comments(const char* code);
+// 1 when the comment-free code holds one of the C++ markers.
+int looks_like_cpp(const char* code);
+
+struct judge_counters {
+  int passed = 0, total = 0, timeouts = 0, output_limits = 0, crashes = 0;
+};
+void compile_failure_advice(text_buffer* list, int* count, bool cpp, const run_result& compile,
+                            const char* code);
+void result_advice(text_buffer* list, int* count, bool cpp, const judge_counters& c,
+                   const char* diagnostics, const char* code);

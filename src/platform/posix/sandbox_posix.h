@@ -1,0 +1,46 @@
+// The Linux sandbox's pieces: the seccomp filter and the steps the new child takes before exec.
+#pragma once
+#include <linux/filter.h>
+#include <sys/types.h>
+
+#include <cstdint>
+#include <vector>
+
+namespace plat::sandbox {
+
+// A filter whose pid comparisons are filled in by the child itself, which alone knows its pid.
+struct filter {
+  std::vector<sock_filter> code;
+  std::vector<uint32_t> own_pid_slots;      // instructions comparing with the child's pid
+  std::vector<uint32_t> own_group_slots;    // ... with minus the pid (its own process group)
+};
+
+// Run mode: no new processes, no signals outside itself, no system administration.
+// Compile mode: helper processes allowed, but none may leave the process group.
+filter build_filter(bool compile_mode);
+
+// Everything the child needs, prepared by the parent before the clone: the child shares the
+// parent's memory until exec and must not allocate.
+struct child_plan {
+  const char* program;
+  char* const* argv;
+  char* const* envp;
+  const char* work_dir;
+  int input_fd;
+  int output_fd;
+  int status_fd;            // close-on-exec; the child writes its step and errno here on failure
+  bool compile_mode;
+  uint32_t time_limit_ms;
+  filter* seccomp;
+};
+
+// Launch failure report written to the status pipe.
+struct child_failure {
+  int step;
+  int error;
+};
+
+// The child's side of the clone: set-up steps, then exec. Never returns.
+int child_main(void* plan);
+
+}  // namespace plat::sandbox

@@ -1,0 +1,55 @@
+// Running a child process under limits (the judge's sandbox), and the small helpers around it.
+#pragma once
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace plat {
+
+// The output file may hold this many bytes; one more is over the limit.
+constexpr uint64_t run_output_limit = 65536;
+// Memory each process may commit: a compiler, or the learner's program.
+constexpr uint64_t compile_memory_limit = 536870912;
+constexpr uint64_t run_memory_limit = 134217728;
+// Wait per pass of the watch loop, and the last wait after the loop.
+constexpr uint32_t run_poll_ms = 15;
+constexpr uint32_t run_final_wait_ms = 3000;
+// Exit code reported for a process the sandbox killed.
+constexpr uint32_t run_killed_exit_code = 1;
+// Exit code reported for a process still alive after the final wait (what Windows reports).
+constexpr uint32_t run_still_active_code = 259;
+
+// What one limited run did. All five are 0 when the process was not started.
+struct run_result {
+  uint32_t timed_out;       // 1: killed because the wall-clock limit passed
+  uint32_t output_limited;  // 1: the output file grew over run_output_limit
+  uint32_t started;         // 1: the process was created, confined and running
+  uint32_t exit_code;       // its exit code; 1 when killed by the sandbox; 128 + signal on Linux
+  uint32_t elapsed_ms;      // wall-clock time from its start to the end of the final wait
+};
+
+// Starts command_line (first token: the program, usually a quoted full path; the rest split by
+// the Windows C runtime's rules) in work_dir, with standard input from input_path and standard
+// output and error both into output_path (created or truncated), and watches it against a
+// wall-clock limit of time_limit_ms and the output limit. compile_mode admits the compiler's own
+// helper processes and 512 MiB each; run mode admits exactly one process with 128 MiB.
+// Whatever the process started is gone when this returns. Never throws; a failure to start
+// gives the all-zero result.
+run_result process_run_limited(const std::string& command_line, const std::string& work_dir,
+                               const std::string& input_path, const std::string& output_path,
+                               uint32_t time_limit_ms, bool compile_mode);
+
+// Arguments of a command line as the Windows C runtime splits them (the first token by the
+// simpler rule of CreateProcess). Quotes group blanks; 2n backslashes before a quote give n and
+// the quote acts; 2n+1 give n and a literal quote; other backslashes are literal.
+std::vector<std::string> command_line_split(std::string_view line);
+
+// The first cap bytes of a file (all of it when shorter); nullopt when it cannot be read.
+std::optional<std::string> file_read_head(const std::string& path, uint64_t cap);
+
+// Id of this process.
+uint32_t process_id();
+
+}  // namespace plat
