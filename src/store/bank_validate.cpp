@@ -65,18 +65,6 @@ bool id_char_ok(unsigned char c) {
          c == '_';
 }
 
-// The id's escapes may hide a NUL (\u0000) that the C string would silently end at.
-bool raw_has_nul_escape(const json_doc* doc, int index) {
-  const json_token& t = doc->tokens[index];
-  for (int32_t i = t.start; i + 5 < t.end; ++i) {
-    if (doc->text[i] == '\\') {
-      if (std::strncmp(doc->text + i + 1, "u0000", 5) == 0) return true;
-      ++i;  // skip the escaped character
-    }
-  }
-  return false;
-}
-
 const char* check_id(const json_doc* doc, int question, const id_table& seen, cstr& id_out) {
   int index = j_get(doc, question, "id");
   cstr id(j_str(doc, index));
@@ -85,7 +73,6 @@ const char* check_id(const json_doc* doc, int question, const id_table& seen, cs
   if (!std::strcmp(s, "__proto__") || !std::strcmp(s, "constructor") || !std::strcmp(s, "prototype"))
     return msg_reserved;
   size_t len = std::strlen(s);
-  if (raw_has_nul_escape(doc, index)) return msg_id_chars;
   if (len == 0 || len > bank_max_id) return msg_id;
   for (size_t i = 0; i < len; ++i)
     if (!id_char_ok(static_cast<unsigned char>(s[i]))) return msg_id_chars;
