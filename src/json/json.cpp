@@ -23,10 +23,9 @@ constexpr byte_table make_table() {
     t.cls[i] = 0;
     t.hex[i] = -1;
   }
-  t.cls[' '] = t.cls['\r'] = t.cls['\n'] = t.cls['\t'] = c_ws;
+  for (unsigned char c : {' ', '\r', '\n', '\t'}) t.cls[c] = c_ws;
   for (int i = 0; i < 0x20; ++i) t.cls[i] |= c_str_stop;
-  t.cls['"'] |= c_str_stop;
-  t.cls['\\'] |= c_str_stop;
+  for (unsigned char c : {'"', '\\'}) t.cls[c] |= c_str_stop;
   for (int i = '0'; i <= '9'; ++i) {
     t.cls[i] |= c_digit;
     t.hex[i] = static_cast<signed char>(i - '0');
