@@ -16,6 +16,8 @@ namespace {
 
 // ReadFile/WriteFile take 32-bit counts; stay well below that per call.
 constexpr DWORD kChunk = 1u << 30;
+constexpr int kRenameRetries = 10;
+constexpr DWORD kRenameRetryMs = 20;
 
 bool write_all(HANDLE h, std::string_view bytes) {
   const char* p = bytes.data();
@@ -107,10 +109,18 @@ bool file_replace_atomic(const std::string& path, std::string_view bytes, bool) 
   if (!write_all(h.h, bytes)) return fail();
   bool flushed = ::FlushFileBuffers(h.h) != 0;
   if (!h.close_now() || !flushed) return fail();
-  if (!::MoveFileExW(tmp.c_str(), target.c_str(),
-                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-    return fail();
-  return true;
+  // A reader (or a virus scanner) holding the target open blocks the rename for a moment:
+  // wait a little for it rather than failing the save outright.
+  for (int attempt = 0;; ++attempt) {
+    if (::MoveFileExW(tmp.c_str(), target.c_str(),
+                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+      return true;
+    DWORD err = ::GetLastError();
+    if (attempt >= kRenameRetries ||
+        (err != ERROR_SHARING_VIOLATION && err != ERROR_LOCK_VIOLATION))
+      return fail();
+    ::Sleep(kRenameRetryMs);
+  }
 }
 
 bool file_copy_new(const std::string& from, const std::string& to) {
