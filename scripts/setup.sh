@@ -7,7 +7,7 @@ packages=(
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix wine wine64
   googletest libgtest-dev rapidjson-dev libssl-dev
   python3 python3-pytest
-  nodejs npm chromium
+  nodejs npm chromium fonts-noto-cjk fonts-inter fonts-jetbrains-mono python3-fonttools python3-brotli
   hyperfine wrk
 )
 missing=()

@@ -1,0 +1,132 @@
+// Where a program's output first differs from the expected one, and what that
+// difference most likely means. Outputs are compared the way the judge does:
+// as whitespace-separated tokens, so layout alone never counts as a difference.
+
+const SPACE = /[\t\n\v\f\r ]/;
+
+// Tokens with their 1-based line and column (columns count characters).
+export function tokenize(text) {
+  const tokens = [];
+  let line = 1;
+  let col = 1;
+  let current = null;
+  for (let i = 0; i < text.length;) {
+    const cp = text.codePointAt(i);
+    const ch = String.fromCodePoint(cp);
+    if (SPACE.test(ch)) {
+      if (current) { current.end = i; tokens.push(current); current = null; }
+      if (ch === '\n') { line++; col = 1; } else col++;
+    } else {
+      if (!current) current = { text: '', line, col, start: i, end: i };
+      current.text += ch;
+      col++;
+    }
+    i += ch.length;
+  }
+  if (current) { current.end = text.length; tokens.push(current); }
+  return tokens;
+}
+
+const DECIMAL = /^[+-]?(\d+\.?\d*|\.\d+)([eE][+-]?\d+)?$/;
+const HEX = /^[+-]?0[xX][0-9a-fA-F]+$/;
+
+export function numberOf(token) {
+  if (DECIMAL.test(token)) return Number(token);
+  if (HEX.test(token)) return (token[0] === '-' ? -1 : 1) * parseInt(token.replace(/^[+-]/, ''), 16);
+  return null;
+}
+
+function sameAsJudge(e, a, compare) {
+  if (e === a) return true;
+  if (compare !== 'float') return false;
+  const x = numberOf(a);
+  const y = numberOf(e);
+  if (x === null || y === null || !Number.isFinite(x) || !Number.isFinite(y)) return false;
+  return Math.abs(x - y) <= 1e-6 * Math.max(1, Math.abs(y));
+}
+
+const CJK = /[\u3000-\u303f\u3400-\u9fff\uff00-\uffef]/;
+const FULL_WIDTH = { '，': ',', '。': '.', '：': ':', '；': ';', '（': '(', '）': ')', '！': '!', '？': '?', '“': '"', '”': '"' };
+
+function halfWidth(text) {
+  return text.replace(/[，。：；（）！？“”]/g, (c) => FULL_WIDTH[c]);
+}
+
+function decimals(token) {
+  const dot = token.indexOf('.');
+  return dot < 0 ? 0 : token.replace(/[eE].*$/, '').length - dot - 1;
+}
+
+function short(text, max = 24) {
+  return text.length > max ? text.slice(0, max) + '…' : text;
+}
+
+function numberNote(e, a) {
+  const x = numberOf(a.text);
+  const y = numberOf(e.text);
+  if (!e.text.includes('.') && a.text.includes('.') && Math.abs(x - y) < 1) {
+    return `格式不同：预期整数 ${e.text}，实际 ${a.text}。整数请用 %d 输出，不要用 %f。`;
+  }
+  if (e.text.includes('.') && decimals(e.text) !== decimals(a.text) && Math.abs(x - y) < 1) {
+    return `小数位数不同：预期保留 ${decimals(e.text)} 位（${e.text}），实际 ${decimals(a.text)} 位（${a.text}）。用 %.${decimals(e.text)}f 控制位数。`;
+  }
+  if (Math.abs(x - y) === 1) {
+    return `数值差 1：预期 ${e.text}，实际 ${a.text}。检查循环的起点和终点（< 还是 <=），以及计数从 0 还是从 1 开始。`;
+  }
+  if (Math.abs(y) > 2147483647 && Math.abs(x) <= 2147483648) {
+    return `数值溢出：预期 ${e.text} 超出了 int 的范围，实际得到 ${a.text}。改用 long long，并用 %lld 输出。`;
+  }
+  if (x === -y && x !== 0) {
+    return `符号相反：预期 ${e.text}，实际 ${a.text}。检查减法的顺序和负号。`;
+  }
+  if (y !== 0 && Math.abs(x - y) / Math.abs(y) < 1e-3) {
+    return `数值很接近但不相等：预期 ${e.text}，实际 ${a.text}。检查计算精度（float 改 double）和舍入方式。`;
+  }
+  return `数值不同：预期 ${e.text}，实际 ${a.text}。`;
+}
+
+// null when the two outputs agree token by token; otherwise
+// { kind, note, expected, actual } where expected/actual are the tokens at the
+// first difference (null when that side has already ended).
+export function firstDifference(expectedText, actualText, compare = 'tokens') {
+  const expected = tokenize(expectedText || '');
+  const actual = tokenize(actualText || '');
+  let i = 0;
+  while (i < expected.length && i < actual.length && sameAsJudge(expected[i].text, actual[i].text, compare)) i++;
+  if (i === expected.length && i === actual.length) return null;
+  const e = expected[i] || null;
+  const a = actual[i] || null;
+  const result = { kind: 'text', expected: e, actual: a, index: i, note: '' };
+
+  if (!a && actual.length === 0) {
+    result.kind = 'empty';
+    result.note = '程序没有输出任何内容。检查是否忘了 printf，或程序在输出前就结束了。';
+  } else if (!a) {
+    const newLine = i === 0 || expected[i - 1].line < e.line;
+    result.kind = 'missing';
+    result.note = newLine
+      ? `缺少第 ${e.line} 行：预期还有“${short(e.text)}”等内容，程序的输出在此之前就结束了。`
+      : `少输出了内容：第 ${e.line} 行预期还有“${short(e.text)}”。`;
+  } else if (!e) {
+    result.kind = 'extra';
+    result.note = `多输出了内容：预期的输出到此结束，程序还输出了“${short(a.text)}”。移除调试输出和多余的打印。`;
+  } else if (i === 0 && CJK.test(a.text) && !CJK.test(e.text)) {
+    result.kind = 'prompt';
+    result.note = `多打印了提示文字“${short(a.text)}”。评测只看结果，不要输出“请输入”之类的提示。`;
+  } else if (a.text.toLowerCase() === e.text.toLowerCase()) {
+    result.kind = 'case';
+    result.note = `大小写不同：预期“${e.text}”，实际“${a.text}”。请照题目原样输出字母的大小写。`;
+  } else if (halfWidth(a.text) === halfWidth(e.text)) {
+    result.kind = 'punct';
+    result.note = `标点不同：预期“${e.text}”，实际“${a.text}”。注意中文全角与英文半角符号。`;
+  } else if (expected[i + 1] && a.text === e.text + expected[i + 1].text) {
+    result.kind = 'joined';
+    result.note = `缺少分隔：预期“${e.text}”和“${expected[i + 1].text}”之间有空格或换行，实际连在了一起。`;
+  } else if (numberOf(e.text) !== null && numberOf(a.text) !== null) {
+    result.kind = 'number';
+    result.note = numberNote(e, a);
+  } else {
+    result.note = `内容不同：预期“${short(e.text)}”，实际“${short(a.text)}”。`;
+  }
+  return result;
+}

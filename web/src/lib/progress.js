@@ -1,0 +1,150 @@
+// Learning progress: drafts, best result, attempts and pass dates per exercise,
+// kept in the program's progress file through /api/state.
+
+import { call } from './api.js';
+import { formatDate } from './dom.js';
+import { judgingBasis } from './bank.js';
+
+// The profile the page loaded; "guest" while no account is signed in.
+export const progress = {
+  profile: 'guest',
+  data: { version: 1, exercises: {}, settings: {} },
+  dirty: false,
+  blocked: false, // a 409: the account changed under us; nothing more is written
+  saving: null,
+  timer: 0,
+  lastError: '',
+  onChange: () => {},
+};
+
+const SAVE_DELAY_MS = 1200;
+const RETRY_MS = 8000;
+const RANK = { accepted: 3, failed: 2, compile_error: 1 };
+
+function normalize(raw) {
+  const data = raw && typeof raw === 'object' && !Array.isArray(raw) ? raw : {};
+  if (!data.exercises || typeof data.exercises !== 'object') data.exercises = {};
+  if (!data.settings || typeof data.settings !== 'object') data.settings = {};
+  data.version = 1;
+  return data;
+}
+
+// { ok } or { error }.
+export async function loadProgress() {
+  const { data } = await call('/api/state', { extra: { 'X-Mesk-Profile': progress.profile } });
+  if (typeof data.error === 'string') return { error: data.error };
+  progress.data = normalize(data);
+  return { ok: true };
+}
+
+export function record(id, create = false) {
+  let r = progress.data.exercises[id];
+  if (!r && create) {
+    r = { drafts: {}, attempts: 0, best: '', passDates: [] };
+    progress.data.exercises[id] = r;
+  }
+  return r || null;
+}
+
+export function setting(name, value) {
+  if (value === undefined) return progress.data.settings[name];
+  if (progress.data.settings[name] === value) return value;
+  progress.data.settings[name] = value;
+  changed();
+  return value;
+}
+
+export function saveDraft(id, lang, code) {
+  const r = record(id, true);
+  if (r.drafts[lang] === code) return;
+  r.drafts[lang] = code;
+  changed();
+}
+
+export function dropDraft(id, lang) {
+  const r = record(id);
+  if (r && r.drafts && lang in r.drafts) { delete r.drafts[lang]; changed(); }
+}
+
+// Counts a submission against the tests; sample runs are not attempts.
+export function noteVerdict(question, verdict, now = new Date()) {
+  const r = record(question.id, true);
+  r.attempts = (r.attempts || 0) + 1;
+  r.lastAt = now.getTime();
+  r.lastStatus = verdict.status;
+  if ((RANK[verdict.status] || 0) > (RANK[r.best] || 0)) r.best = verdict.status;
+  if (verdict.status === 'accepted') {
+    const day = formatDate(now);
+    if (!Array.isArray(r.passDates)) r.passDates = [];
+    if (!r.passDates.includes(day)) r.passDates.push(day);
+    r.basis = judgingBasis(question);
+  }
+  changed();
+}
+
+export function isPassed(id) {
+  const r = record(id);
+  return !!r && r.best === 'accepted';
+}
+
+// After the bank changed: ids whose judging basis is known unchanged keep
+// their pass mark; a pass earned on other tests or another comparison is cleared.
+export function restamp(questions, carriedIds) {
+  const carried = new Set(carriedIds);
+  let cleared = 0;
+  for (const q of questions) {
+    const r = record(q.id);
+    if (!r || r.best !== 'accepted') continue;
+    const basis = judgingBasis(q);
+    if (carried.has(q.id) || r.basis === basis || (!r.basis && carried.size === 0)) {
+      if (r.basis !== basis) { r.basis = basis; changed(); }
+      continue;
+    }
+    r.best = r.attempts > 0 ? 'failed' : '';
+    r.clearedAt = Date.now();
+    cleared++;
+    changed();
+  }
+  return cleared;
+}
+
+export function changed() {
+  progress.dirty = true;
+  progress.onChange('dirty');
+  clearTimeout(progress.timer);
+  if (!progress.blocked) progress.timer = setTimeout(saveProgress, SAVE_DELAY_MS);
+}
+
+// Resolves with { ok } or { error, conflict }.
+export async function saveProgress({ keepalive = false } = {}) {
+  clearTimeout(progress.timer);
+  if (progress.blocked) return { error: progress.lastError, conflict: true };
+  if (progress.saving) await progress.saving;
+  if (!progress.dirty) return { ok: true };
+  progress.dirty = false;
+  progress.data.updated = Date.now();
+  const body = JSON.stringify(progress.data);
+  const job = call('/api/state', {
+    method: 'POST', body, keepalive: keepalive && body.length < 60000,
+    extra: { 'X-Mesk-Profile': progress.profile },
+  });
+  progress.saving = job;
+  const { status, data } = await job;
+  progress.saving = null;
+  if (status === 409) {
+    progress.blocked = true;
+    progress.lastError = typeof data.error === 'string' ? data.error : '账号已经切换，旧请求未写入。请重新打开页面。';
+    progress.onChange('conflict');
+    return { error: progress.lastError, conflict: true };
+  }
+  if (typeof data.error === 'string' || data.ok !== true) {
+    progress.dirty = true;
+    progress.lastError = typeof data.error === 'string' ? data.error : '进度保存失败。';
+    progress.onChange('error');
+    progress.timer = setTimeout(saveProgress, RETRY_MS);
+    return { error: progress.lastError };
+  }
+  progress.lastError = '';
+  progress.onChange(progress.dirty ? 'dirty' : 'saved');
+  return { ok: true };
+}

@@ -1,0 +1,104 @@
+// The progress view: totals, a bar per topic and a calendar of passes (SVG).
+
+import { $, el, svg, clear, formatDate } from '../lib/dom.js';
+import { TOPICS } from '../lib/bank.js';
+import { progress } from '../lib/progress.js';
+import { exerciseState } from './list.js';
+
+// Passes per day over all exercises: Map 'YYYY-MM-DD' -> count.
+export function passesByDay() {
+  const days = new Map();
+  for (const r of Object.values(progress.data.exercises)) {
+    for (const d of Array.isArray(r.passDates) ? r.passDates : []) days.set(d, (days.get(d) || 0) + 1);
+  }
+  return days;
+}
+
+function streak(days, today) {
+  let n = 0;
+  const d = new Date(today);
+  if (!days.has(formatDate(d))) d.setDate(d.getDate() - 1);
+  while (days.has(formatDate(d))) { n++; d.setDate(d.getDate() - 1); }
+  return n;
+}
+
+function topicBars(questions) {
+  const rowH = 34;
+  const width = 640;
+  const labelW = 150;
+  const barW = width - labelW - 80;
+  const chart = svg('svg', { class: 'topic-chart', viewBox: `0 0 ${width} ${TOPICS.length * rowH + 8}`, role: 'img', 'aria-label': '各专题完成情况' });
+  TOPICS.forEach(([n, name], i) => {
+    const all = questions.filter((q) => q.topic === n);
+    const passed = all.filter((q) => exerciseState(q.id) === 'passed').length;
+    const tried = all.filter((q) => exerciseState(q.id) === 'tried').length;
+    const y = i * rowH + 6;
+    const part = (k) => (all.length ? (k / all.length) * barW : 0);
+    chart.append(svg('g', { class: 'topic-row', 'data-topic': n },
+      svg('title', { text: `${name}：已通过 ${passed}，尝试中 ${tried}，共 ${all.length} 题` }),
+      svg('text', { x: 0, y: y + 17, class: 'bar-label', text: `${n} ${name}` }),
+      svg('rect', { x: labelW, y: y + 4, width: barW, height: 18, rx: 9, class: 'bar-bg' }),
+      svg('rect', { x: labelW, y: y + 4, width: part(passed + tried), height: 18, rx: 9, class: 'bar-tried' }),
+      svg('rect', { x: labelW, y: y + 4, width: part(passed), height: 18, rx: 9, class: 'bar-passed' }),
+      svg('text', { x: labelW + barW + 10, y: y + 17, class: 'bar-value', text: `${passed}/${all.length}` })));
+  });
+  return chart;
+}
+
+function heatMap(days, today) {
+  const weeks = 53;
+  const cell = 13;
+  const gap = 3;
+  const left = 28;
+  const top = 20;
+  const end = new Date(today);
+  const start = new Date(end);
+  start.setDate(start.getDate() - (weeks - 1) * 7 - ((end.getDay() + 6) % 7)); // weeks start on Monday
+  const chart = svg('svg', {
+    class: 'heatmap', viewBox: `0 0 ${left + weeks * (cell + gap)} ${top + 7 * (cell + gap) + 4}`,
+    role: 'img', 'aria-label': '过去一年每天通过的题目数',
+  });
+  ['一', '三', '五'].forEach((d, i) => chart.append(svg('text', { x: 0, y: top + (i * 2) * (cell + gap) + 10, class: 'hm-label', text: d })));
+  const d = new Date(start);
+  let lastMonth = -1;
+  for (let w = 0; w < weeks; w++) {
+    for (let k = 0; k < 7; k++) {
+      if (d > end) break;
+      const key = formatDate(d);
+      const count = days.get(key) || 0;
+      const level = count === 0 ? 0 : count === 1 ? 1 : count <= 3 ? 2 : count <= 6 ? 3 : 4;
+      if (k === 0 && d.getMonth() !== lastMonth) {
+        lastMonth = d.getMonth();
+        chart.append(svg('text', { x: left + w * (cell + gap), y: 12, class: 'hm-label', text: `${d.getMonth() + 1}月` }));
+      }
+      chart.append(svg('rect', {
+        x: left + w * (cell + gap), y: top + k * (cell + gap), width: cell, height: cell, rx: 3,
+        class: 'hm hm-' + level, 'data-date': key, 'data-count': count,
+      }, svg('title', { text: `${key}：通过 ${count} 题` })));
+      d.setDate(d.getDate() + 1);
+    }
+  }
+  return chart;
+}
+
+export function renderProgress(questions, today = new Date()) {
+  const host = clear($('#view-progress'));
+  const days = passesByDay();
+  const passed = questions.filter((q) => exerciseState(q.id) === 'passed').length;
+  const attempts = Object.values(progress.data.exercises).reduce((s, r) => s + (r.attempts || 0), 0);
+  const activeDays = days.size;
+  const cards = [
+    ['已通过', `${passed}`, `共 ${questions.length} 题`],
+    ['提交次数', `${attempts}`, '按测试提交计'],
+    ['连续练习', `${streak(days, today)} 天`, '每天至少通过一题'],
+    ['练习天数', `${activeDays} 天`, '有通过记录的日子'],
+  ];
+  host.append(el('div', { class: 'progress-inner' },
+    el('h2', { text: '学习进度' }),
+    el('div', { class: 'cards' }, cards.map(([k, v, s]) => el('div', { class: 'card' },
+      el('div', { class: 'card-key', text: k }), el('div', { class: 'card-value', text: v }), el('div', { class: 'card-sub', text: s })))),
+    el('section', { class: 'panel' }, el('h3', { text: '各专题' }), el('div', { class: 'legend' },
+      el('span', { class: 'key key-passed' }), '已通过', el('span', { class: 'key key-tried' }), '尝试中'), topicBars(questions)),
+    el('section', { class: 'panel' }, el('h3', { text: '通过日历' }), heatMap(days, today),
+      el('div', { class: 'legend' }, '少', [0, 1, 2, 3, 4].map((l) => el('span', { class: 'key hm-key hm-' + l })), '多'))));
+}
