@@ -5,6 +5,7 @@
 #include <sched.h>
 #include <signal.h>
 #include <sys/mman.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -105,6 +106,34 @@ bool wait_ready(int pidfd, int timeout_ms) {
   return r > 0;
 }
 
+// Reaps what remains of the group (helpers orphaned onto us as subreaper) until no member is
+// left, or the deadline passes.
+void drain_group(pid_t group, uint32_t deadline_start, uint32_t budget_ms) {
+  for (;;) {
+    siginfo_t info;
+    do info.si_pid = 0;
+    while (waitid(P_PGID, id_t(group), &info, WEXITED | WNOHANG) == 0 && info.si_pid != 0);
+    if (kill(-group, 0) != 0 && errno == ESRCH) return;
+    if (uint32_t(tick_ms() - deadline_start) > budget_ms) return;
+    usleep(1000);
+  }
+}
+
+// While a compiler runs, its orphaned helpers come to us instead of to init, so that they can
+// be reaped and the group seen empty before we return.
+struct subreaper_scope {
+  bool active = false;
+  int previous = 0;
+  explicit subreaper_scope(bool on) {
+    if (!on) return;
+    prctl(PR_GET_CHILD_SUBREAPER, &previous);
+    active = !previous && prctl(PR_SET_CHILD_SUBREAPER, 1) == 0;
+  }
+  ~subreaper_scope() {
+    if (active) prctl(PR_SET_CHILD_SUBREAPER, 0);
+  }
+};
+
 }  // namespace
 
 run_result process_run_limited(const std::string& command_line, const std::string& work_dir,
@@ -126,6 +155,7 @@ run_result process_run_limited(const std::string& command_line, const std::strin
   sandbox::child_plan plan{program.c_str(), argv.data(), environ,     work_dir.c_str(),
                            in.fd,           out.fd,      -1,          compile_mode,
                            time_limit_ms,   &seccomp};
+  subreaper_scope reaper(compile_mode);
   const uint32_t start = tick_ms();
   fd_owner pidfd;
   pid_t pid = spawn(plan, &pidfd.fd);
@@ -151,6 +181,7 @@ run_result process_run_limited(const std::string& command_line, const std::strin
   // Nothing the run started outlives it: helpers a compiler left behind go too. The leader is
   // not reaped yet, so its group id cannot have been reused.
   kill(-pid, SIGKILL);
+  const uint32_t final_start = tick_ms();
   wait_ready(pidfd.fd, int(run_final_wait_ms));
   r.elapsed_ms = tick_ms() - start;
 
@@ -171,6 +202,7 @@ run_result process_run_limited(const std::string& command_line, const std::strin
       waitid(P_PID, id_t(pid), &late, WEXITED);
     }).detach();
   }
+  drain_group(pid, final_start, run_final_wait_ms);
   return r;
 }
 

@@ -1,0 +1,251 @@
+// Limited child processes: real programs built with a real compiler, run under the limits.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "platform/fs.h"
+#include "platform/proc.h"
+
+namespace fs = std::filesystem;
+using plat::run_result;
+
+namespace {
+
+const bool windows_lane = plat::path_sep == '\\';
+
+std::string fixture_path(const std::string& name) {
+  std::string p = std::string(TAVRIN_SOURCE_DIR) + "/tests/fixtures/judge/" + name;
+  return windows_lane ? "Z:" + p : p;  // the source tree as Wine sees it
+}
+
+std::string slurp(const std::string& path) {
+  std::ifstream f(path, std::ios::binary);
+  std::stringstream s;
+  s << f.rdbuf();
+  return s.str();
+}
+
+// Processes whose current folder is dir (Linux); empty elsewhere.
+std::vector<std::string> processes_in(const std::string& dir) {
+  std::vector<std::string> found;
+  std::error_code ec;
+  if (!fs::exists("/proc/self", ec)) return found;
+  for (auto& e : fs::directory_iterator("/proc", ec)) {
+    std::string pid = e.path().filename().string();
+    if (pid.find_first_not_of("0123456789") != std::string::npos) continue;
+    std::error_code lec;
+    fs::path cwd = fs::read_symlink(e.path() / "cwd", lec);
+    if (!lec && cwd.string().rfind(dir, 0) == 0) found.push_back(pid);
+  }
+  return found;
+}
+
+class ProcTest : public ::testing::Test {
+ protected:
+  static inline std::string bin;  // built helpers, shared by all tests
+  std::string dir;
+
+  static void SetUpTestSuite() {
+    bin = plat::temp_dir() + plat::path_sep + "tav-proc-bin-" + std::to_string(plat::process_id());
+    fs::remove_all(bin);
+    ASSERT_TRUE(plat::dir_create(bin));
+    const std::string compiler =
+        windows_lane ? "Z:\\usr\\bin\\x86_64-w64-mingw32-gcc-posix" : "/usr/bin/gcc";
+    std::vector<std::string> helpers = {"hello", "echo", "loop", "exit3", "segv", "divzero",
+                                        "flood", "print_n", "args", "ignoresig", "bigmalloc"};
+    if (!windows_lane) helpers.push_back("escape");
+    for (const std::string& h : helpers) {
+      // Compile in the helper folder with relative names: on Wine the compiler is a Unix
+      // program and knows no drive letters.
+      ASSERT_TRUE(plat::file_write(bin + plat::path_sep + h + ".c", slurp(fixture_path(h + ".c"))));
+      std::string in = bin + plat::path_sep + "empty.txt";
+      ASSERT_TRUE(plat::file_write(in, ""));
+      run_result r = plat::process_run_limited(
+          "\"" + compiler + "\" -O0 -pthread " + h + ".c -o " + h + ".exe", bin, in,
+          bin + plat::path_sep + h + ".log", 60000, true);
+      ASSERT_EQ(r.started, 1u) << h;
+      ASSERT_EQ(r.exit_code, 0u) << h << ": " << slurp(bin + plat::path_sep + h + ".log");
+    }
+  }
+  static void TearDownTestSuite() { plat::dir_delete_tree(bin); }
+
+  void SetUp() override {
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    dir = plat::temp_dir() + plat::path_sep + "tav-proc-" + info->name() + "-" +
+          std::to_string(plat::process_id());
+    fs::remove_all(dir);
+    ASSERT_TRUE(plat::dir_create(dir));
+    ASSERT_TRUE(plat::file_write(input(), ""));
+  }
+  void TearDown() override {
+    EXPECT_EQ(processes_in(dir), std::vector<std::string>{}) << "processes left behind";
+    plat::dir_delete_tree(dir);
+  }
+  std::string input() const { return dir + plat::path_sep + "in.txt"; }
+  std::string output() const { return dir + plat::path_sep + "out.txt"; }
+  std::string helper(const std::string& name) const {
+    return "\"" + bin + plat::path_sep + name + ".exe\"";
+  }
+  run_result run(const std::string& line, uint32_t limit = 5000, bool compile = false) {
+    return plat::process_run_limited(line, dir, input(), output(), limit, compile);
+  }
+};
+
+TEST(CommandLineSplit, FollowsTheWindowsRuntimeRules) {
+  struct row {
+    const char* line;
+    std::vector<std::string> args;
+  };
+  const row rows[] = {
+      {"", {}},
+      {"   ", {}},
+      {"prog", {"prog"}},
+      {"\"C:\\Program Files\\gcc.exe\" -c x.c", {"C:\\Program Files\\gcc.exe", "-c", "x.c"}},
+      {"\"/tmp/a b/solution.exe\"", {"/tmp/a b/solution.exe"}},
+      {"p a\tb  c", {"p", "a", "b", "c"}},
+      {"p \"a b\" c\"d e\"f", {"p", "a b", "cd ef"}},
+      {"p a\\\\b", {"p", "a\\\\b"}},          // backslashes without a quote stay
+      {"p a\\\"b", {"p", "a\"b"}},            // odd run: literal quote
+      {"p a\\\\\"b c\"", {"p", "a\\b c"}},    // even run: half, and the quote groups
+      {"p \"\"", {"p", ""}},                  // an empty argument
+      {"p \"a\"\"b\"", {"p", "a\"b"}},        // "" inside quotes
+      {"\"unclosed prog", {"unclosed prog"}},
+      {"p \"open to the end", {"p", "open to the end"}},
+  };
+  for (const row& r : rows) EXPECT_EQ(plat::command_line_split(r.line), r.args) << r.line;
+}
+
+TEST_F(ProcTest, ExitCodesAreReported) {
+  struct row {
+    const char* program;
+    uint32_t linux_code, windows_code;
+  };
+  const row rows[] = {
+      {"hello", 0, 0},
+      {"exit3", 3, 3},
+      {"segv", 128 + 11, 0xC0000005u},
+      {"divzero", 128 + 8, 0xC0000094u},
+  };
+  for (const row& r : rows) {
+    run_result res = run(helper(r.program));
+    EXPECT_EQ(res.started, 1u) << r.program;
+    EXPECT_EQ(res.timed_out, 0u) << r.program;
+    EXPECT_EQ(res.output_limited, 0u) << r.program;
+    EXPECT_EQ(res.exit_code, windows_lane ? r.windows_code : r.linux_code) << r.program;
+  }
+}
+
+TEST_F(ProcTest, InputAndBothOutputsAreWired) {
+  ASSERT_TRUE(plat::file_write(input(), "abc\n"));
+  run_result r = run(helper("echo"));
+  EXPECT_EQ(r.exit_code, 0u);
+  EXPECT_EQ(slurp(output()).size(), 8u);  // stdout and stderr, interleaved, both kept
+  EXPECT_EQ(slurp(output()).find_first_not_of("abc\n"), std::string::npos);
+}
+
+TEST_F(ProcTest, ArgumentsArriveAsSplit) {
+  run_result r = run(helper("args") + " one \"two three\" a\\\"b");
+  EXPECT_EQ(r.exit_code, 0u);
+  EXPECT_EQ(slurp(output()), "[one]\n[two three]\n[a\"b]\n");
+}
+
+TEST_F(ProcTest, OutputLimitIsOneByteOver) {
+  struct row {
+    const char* args;
+    uint32_t limited, exit_code;
+  };
+  const row rows[] = {
+      {" 65536 0", 0, 0},  // exactly the limit is fine
+      {" 65537 5", 1, 5},  // one over and ended by itself: flagged, own exit code kept
+      {" 0 0", 0, 0},
+  };
+  for (const row& r : rows) {
+    run_result res = run(helper("print_n") + r.args);
+    EXPECT_EQ(res.output_limited, r.limited) << r.args;
+    EXPECT_EQ(res.exit_code, r.exit_code) << r.args;
+    EXPECT_EQ(res.timed_out, 0u) << r.args;
+  }
+}
+
+TEST_F(ProcTest, FloodIsStoppedAndKilled) {
+  run_result r = run(helper("flood"));
+  EXPECT_EQ(r.started, 1u);
+  EXPECT_EQ(r.output_limited, 1u);
+  EXPECT_EQ(r.timed_out, 0u);
+  EXPECT_EQ(r.exit_code, 1u);
+  EXPECT_GT(fs::file_size(output()), plat::run_output_limit);
+}
+
+TEST_F(ProcTest, EndlessProgramsAreKilledAfterTheLimit) {
+  for (const char* program : {"loop", "ignoresig"}) {
+    run_result r = run(helper(program), 300);
+    EXPECT_EQ(r.started, 1u) << program;
+    EXPECT_EQ(r.timed_out, 1u) << program;
+    EXPECT_EQ(r.exit_code, 1u) << program;
+    EXPECT_GT(r.elapsed_ms, 300u) << program;
+  }
+}
+
+TEST_F(ProcTest, LaunchFailuresGiveTheZeroResult) {
+  run_result r = run("\"" + dir + plat::path_sep + "no-such-program.exe\"");
+  EXPECT_EQ(r.started + r.exit_code + r.elapsed_ms + r.timed_out + r.output_limited, 0u);
+  EXPECT_TRUE(plat::path_exists(output()));
+  EXPECT_EQ(slurp(output()), "");
+
+  r = plat::process_run_limited(helper("hello"), dir, dir + plat::path_sep + "missing.txt",
+                                output(), 5000, false);
+  EXPECT_EQ(r.started, 0u);
+  r = run("");
+  EXPECT_EQ(r.started, 0u);
+}
+
+TEST_F(ProcTest, RunModeRefusesMemoryOverTheLimit) {
+  if (windows_lane) GTEST_SKIP() << "Wine does not enforce job memory limits";
+  run_result r = run(helper("bigmalloc"));
+  EXPECT_EQ(r.exit_code, 5u);  // the allocation itself failed
+  r = run(helper("bigmalloc"), 60000, true);  // the compile mode admits 512 MiB, still not 1 GiB
+  EXPECT_EQ(r.exit_code, 5u);
+}
+
+TEST_F(ProcTest, RunModeConfinesTheProgram) {
+  if (windows_lane) GTEST_SKIP() << "Wine does not enforce job process limits";
+  run_result r = run(helper("escape"));
+  EXPECT_EQ(r.exit_code, 128u + 15u);  // raise(SIGTERM) to itself still works
+  std::map<std::string, int> answer;
+  std::istringstream lines(slurp(output()));
+  std::string key;
+  int value;
+  while (lines >> key >> value) answer[key] = value;
+  const std::map<std::string, int> expected = {
+      {"thread", 0},      {"fork", 1 /* EPERM */}, {"vfork", 1}, {"kill_all", 1},
+      {"kill_parent", 1}, {"kill_self", 0},        {"setsid", 1}, {"ptrace", 1},
+      {"unshare", 1},     {"io_uring", 1},
+  };
+  EXPECT_EQ(answer, expected);
+}
+
+TEST_F(ProcTest, CompileModeLeavesNoHelperBehind) {
+  if (windows_lane) GTEST_SKIP() << "Wine does not enforce job process limits";
+  struct row {
+    const char* script;
+    uint32_t limit, timed_out;
+  };
+  const row rows[] = {
+      {"sleep 100 & echo started", 5000, 0},                 // background helper, parent ends
+      {"setsid sleep 100 & sleep 0.3; echo started", 5000, 0},  // tries to leave the group
+      {"sleep 100; echo never", 300, 1},                     // killed on time-out
+  };
+  for (const row& r : rows) {
+    run_result res = run(std::string("\"/bin/sh\" -c \"") + r.script + "\"", r.limit, true);
+    EXPECT_EQ(res.started, 1u) << r.script;
+    EXPECT_EQ(res.timed_out, r.timed_out) << r.script;
+    EXPECT_EQ(processes_in(dir), std::vector<std::string>{}) << r.script;
+  }
+}
+
+}  // namespace
