@@ -1,1 +1,3 @@
-int main() { return 1; }
+#include "app/app.h"
+
+int main() { return app_main(); }
