@@ -1,0 +1,14 @@
+#include <stdio.h>
+int ways(int n)
+{
+    int a = 1, b = 1, c, i;
+    for (i = 2; i <= n; i++) { c = a + b; a = b; b = c; }
+    return b;
+}
+int main(void)
+{
+    int n;
+    if (scanf("%d", &n) != 1) return 0;
+    printf("%d\n", ways(n));
+    return 0;
+}
