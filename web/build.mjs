@@ -22,11 +22,28 @@ for (const name of readdirSync(dist)) {
   if (name !== 'fonts' && !served.includes(name)) rmSync(join(dist, name), { recursive: true, force: true });
 }
 
+// style-mod puts CodeMirror's styles into a <style> element, which the page's
+// Content-Security-Policy (style-src 'self') blocks. A constructed style sheet
+// is not subject to that policy, so the document gets one too, not only shadow roots.
+const adoptSheets = {
+  name: 'adopt-sheets',
+  setup(b) {
+    b.onLoad({ filter: /[\\/]style-mod[\\/].*\.js$/ }, async (args) => {
+      const { readFile } = await import('node:fs/promises');
+      const text = await readFile(args.path, 'utf8');
+      const from = 'if (!root.head && root.adoptedStyleSheets && win.CSSStyleSheet) {';
+      if (!text.includes(from)) throw new Error(`style-mod changed: ${args.path} no longer has the expected sheet choice`);
+      return { contents: text.replace(from, 'if (root.adoptedStyleSheets && win.CSSStyleSheet) {'), loader: 'js' };
+    });
+  },
+};
+
 await build({
+  plugins: [adoptSheets],
   entryPoints: [join(src, 'main.js')],
   outfile: join(dist, 'app.js'),
   bundle: true,
-  minify: true,
+  minify: process.env.TAVRIN_WEB_DEBUG ? false : true,
   format: 'iife',
   target: ['chrome100', 'safari15'],
   charset: 'utf8',

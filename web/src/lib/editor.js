@@ -32,6 +32,19 @@ const style = HighlightStyle.define([
 // Marks changes made by the page itself (loading a draft), which are not edits.
 const quiet = Annotation.define();
 
+// Typing over a selection is applied by the editor itself: left to the browser,
+// contenteditable rebuilds the deleted lines with inline-styled spans, which the
+// page's Content-Security-Policy refuses (and the editor would redraw anyway).
+const typeOverSelection = EditorView.domEventHandlers({
+  beforeinput(event, view) {
+    if (event.inputType !== 'insertText' || !event.data || event.isComposing || view.composing) return false;
+    if (view.state.selection.ranges.every((r) => r.empty) || view.state.readOnly) return false;
+    event.preventDefault();
+    view.dispatch(view.state.replaceSelection(event.data), { userEvent: 'input.type', scrollIntoView: true });
+    return true;
+  },
+});
+
 export function createEditor(parent, { onChange, onRun, onSubmit }) {
   const readOnly = new Compartment();
   const actions = Prec.highest(keymap.of([
@@ -51,6 +64,7 @@ export function createEditor(parent, { onChange, onRun, onSubmit }) {
     cpp(),
     readOnly.of(EditorState.readOnly.of(false)),
     EditorView.contentAttributes.of({ 'aria-label': '代码编辑器', spellcheck: 'false', autocorrect: 'off', autocapitalize: 'off' }),
+    typeOverSelection,
     EditorView.updateListener.of((u) => {
       if (u.docChanged && !u.transactions.some((tr) => tr.annotation(quiet))) onChange(u.state.doc.toString());
     }),
