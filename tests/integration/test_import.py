@@ -399,3 +399,25 @@ def test_bad_argument_ends_silently(app, tmp_path, args):
     assert not (app / "logs").exists(), "the log must not start"
     assert (app / "data" / "bank.json").read_bytes() == bank_before
     assert backups(app) == []
+
+
+# ---------------------------------------------------------------------------------------------
+# Beside a running instance of the same folder
+
+
+def test_import_while_the_service_runs(start_tavrin, tmp_path):
+    server = start_tavrin(bank=bank_text([raw(A), raw(B)]))
+    assert server.get("/api/bank").body == bank_text([raw(A), raw(B)]).encode()
+    assert server.get("/api/restamp").json() == {"ids": []}
+
+    pkg = tmp_path / "pkg.json"
+    pkg.write_text(bank_text([raw(question("b", compare="float")), raw(C)]), encoding="utf-8")
+    assert run_import(server.folder, "--import-bank", arg_path(pkg)) == 0
+
+    expected = merged_text([raw(question("b", compare="float")), raw(C), raw(A)])
+    assert server.running(), "the import must leave the running instance alone"
+    assert server.get("/api/bank").body == expected.encode()
+    assert server.get("/api/restamp").json() == {"ids": ["a"]}
+    assert server.get("/api/restamp").json() == {"ids": []}, "the list is handed out once"
+    assert not server.data("restamp.ids").exists()
+    assert server.stop() == 0
