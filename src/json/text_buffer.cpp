@@ -19,7 +19,7 @@ void grow(text_buffer* b, uint64_t extra) {
   if (extra > UINT64_MAX / 4 - b->length) out_of_memory();
   if (b->length + extra + 1 <= b->capacity) return;
   uint64_t wanted = 2 * (b->length + extra) + 130;
-  if (wanted > SIZE_MAX) out_of_memory();
+  if (wanted > PTRDIFF_MAX) out_of_memory();  // no allocator hands out more than that
   char* p = static_cast<char*>(std::realloc(b->data, static_cast<size_t>(wanted)));
   if (!p) out_of_memory();
   b->data = p;

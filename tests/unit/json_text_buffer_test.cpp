@@ -112,6 +112,22 @@ TEST(TextBuffer, ReleaseHandsOver) {
   b_free(&b);  // nothing left to release
 }
 
+// A request that no allocator can satisfy ends the process with exit code 2 at once.
+TEST(TextBufferDeathTest, ExhaustedMemoryExitsWithTwo) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  const uint64_t impossible[] = {UINT64_MAX - 1, UINT64_MAX / 2, uint64_t{1} << 62};
+  for (uint64_t extra : impossible) {
+    EXPECT_EXIT(
+        {
+          text_buffer b{};
+          b_add(&b, "abc");
+          grow(&b, extra);
+        },
+        testing::ExitedWithCode(2), "")
+        << extra;
+  }
+}
+
 TEST(JsonWriter, Escapes) {
   struct escape_case {
     const char* name;
