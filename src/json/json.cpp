@@ -212,7 +212,12 @@ int64_t unescape(const char* p, const char* e, char* out) {
   uint64_t n = 0;
   while (p < e) {
     if (*p != '\\') {
-      out[n++] = *p++;
+      // Plain runs are copied whole; most strings hold no escape at all.
+      const char* stop = static_cast<const char*>(std::memchr(p, '\\', static_cast<size_t>(e - p)));
+      if (!stop) stop = e;
+      std::memcpy(out + n, p, static_cast<size_t>(stop - p));
+      n += static_cast<uint64_t>(stop - p);
+      p = stop;
       continue;
     }
     if (e - p < 2) return -1;
