@@ -1,4 +1,7 @@
+#include <algorithm>
+#include <cstdint>
 #include <cstdlib>
+#include <iterator>
 #include <cstring>
 #include <memory>
 
@@ -37,16 +40,31 @@ constexpr text_rule text_rules[] = {
     {"starter", 1, 64000}, {"reference", 1, 64000},
 };
 
-// Ids accepted so far; fixed so that validation allocates nothing per question for it.
+// Ids accepted so far, with an open-addressing index over them: both fixed, so validation
+// allocates nothing per question for it and a duplicate costs one probe run, not a scan.
 struct id_table {
+  static constexpr int slot_count = 2048;  // a power of two, over twice the question limit
   char ids[bank_max_questions][bank_max_id + 1];
+  int16_t slots[slot_count];
   int count = 0;
-  bool contains(const char* id) const {
-    for (int i = 0; i < count; ++i)
-      if (std::strcmp(ids[i], id) == 0) return true;
-    return false;
+
+  id_table() { std::fill(std::begin(slots), std::end(slots), int16_t{-1}); }
+  static uint32_t hash(const char* id) {
+    uint32_t h = 2166136261u;
+    for (; *id; ++id) h = (h ^ static_cast<unsigned char>(*id)) * 16777619u;
+    return h;
   }
-  void add(const char* id) { std::memcpy(ids[count++], id, std::strlen(id) + 1); }
+  // The slot holding id, or the empty slot where it would go.
+  int find(const char* id) const {
+    uint32_t i = hash(id) & (slot_count - 1);
+    while (slots[i] >= 0 && std::strcmp(ids[slots[i]], id) != 0) i = (i + 1) & (slot_count - 1);
+    return static_cast<int>(i);
+  }
+  bool contains(const char* id) const { return slots[find(id)] >= 0; }
+  void add(const char* id) {
+    std::memcpy(ids[count], id, std::strlen(id) + 1);
+    slots[find(id)] = static_cast<int16_t>(count++);
+  }
 };
 
 char* copy_message(const char* message) {
@@ -137,9 +155,16 @@ const char* check_question(const json_doc* doc, int q, const id_table& seen, cst
 }  // namespace
 
 int field_length(const json_doc* doc, int object_index, const char* key, int minimum, int maximum) {
-  cstr value(j_str(doc, j_get(doc, object_index, key)));
-  if (!value) return 0;
-  size_t len = std::strlen(value.get());
+  int index = j_get(doc, object_index, key);
+  if (!is_type(doc, index, 's')) return 0;
+  const json_token& t = doc->tokens[index];
+  size_t len = static_cast<size_t>(t.end - t.start);
+  // Without escapes the text is its own unescaped form: measure it in place, no copy.
+  if (std::memchr(doc->text + t.start, '\\', len)) {
+    cstr value(j_str(doc, index));
+    if (!value) return 0;
+    len = std::strlen(value.get());
+  }
   return len >= static_cast<size_t>(minimum) && len <= static_cast<size_t>(maximum) ? 1 : 0;
 }
 
