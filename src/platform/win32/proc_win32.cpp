@@ -1,0 +1,108 @@
+// Limited child processes on Windows: one job object per run (kill on close, active-process
+// limit, per-process memory limit), a suspended start, and a watch loop of 15 ms waits.
+#include <windows.h>
+
+#include <vector>
+
+#include "platform/proc.h"
+#include "platform/win32/wide.h"
+
+namespace plat {
+
+using win::handle_guard;
+using win::widen;
+
+run_result process_run_limited(const std::string& command_line, const std::string& work_dir,
+                               const std::string& input_path, const std::string& output_path,
+                               uint32_t time_limit_ms, bool compile_mode) {
+  run_result r{};
+  SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+  // Both opens come before either is looked at.
+  handle_guard in(CreateFileW(widen(input_path).c_str(), GENERIC_READ, FILE_SHARE_READ, &inherit,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  handle_guard out(CreateFileW(widen(output_path).c_str(), GENERIC_WRITE,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, CREATE_ALWAYS,
+                               FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!in.valid() || !out.valid()) return r;
+
+  handle_guard job(CreateJobObjectW(nullptr, nullptr));
+  if (!job.valid()) return r;
+  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+  limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE |
+                                            JOB_OBJECT_LIMIT_PROCESS_MEMORY |
+                                            JOB_OBJECT_LIMIT_ACTIVE_PROCESS;
+  limits.BasicLimitInformation.ActiveProcessLimit = compile_mode ? 12 : 1;
+  limits.ProcessMemoryLimit = SIZE_T(compile_mode ? compile_memory_limit : run_memory_limit);
+  if (!SetInformationJobObject(job.h, JobObjectExtendedLimitInformation, &limits, sizeof limits))
+    return r;
+
+  std::wstring line = widen(command_line);
+  std::vector<wchar_t> writable(line.begin(), line.end());
+  writable.push_back(L'\0');
+  std::wstring dir = widen(work_dir);
+  STARTUPINFOW si{};
+  si.cb = sizeof si;
+  si.dwFlags = STARTF_USESTDHANDLES;
+  si.hStdInput = in.h;
+  si.hStdOutput = out.h;
+  si.hStdError = out.h;
+  PROCESS_INFORMATION pi{};
+  if (!CreateProcessW(nullptr, writable.data(), nullptr, nullptr, TRUE,
+                      CREATE_SUSPENDED | CREATE_NO_WINDOW, nullptr, dir.c_str(), &si, &pi))
+    return r;
+  handle_guard process(pi.hProcess);
+  handle_guard thread(pi.hThread);
+  if (!AssignProcessToJobObject(job.h, pi.hProcess)) {
+    TerminateProcess(pi.hProcess, run_killed_exit_code);
+    return r;
+  }
+
+  r.started = 1;
+  const DWORD start = GetTickCount();
+  ResumeThread(pi.hThread);
+  thread.close_now();
+
+  for (;;) {
+    const DWORD wait = WaitForSingleObject(pi.hProcess, run_poll_ms);
+    // The size test comes first: a flood that ended by itself is still a flood.
+    LARGE_INTEGER size;
+    if (GetFileSizeEx(out.h, &size) && uint64_t(size.QuadPart) > run_output_limit) {
+      r.output_limited = 1;
+      TerminateJobObject(job.h, run_killed_exit_code);
+      break;
+    }
+    if (wait == WAIT_OBJECT_0) break;
+    if (DWORD(GetTickCount() - start) > time_limit_ms) {
+      r.timed_out = 1;
+      TerminateJobObject(job.h, run_killed_exit_code);
+      break;
+    }
+  }
+  WaitForSingleObject(pi.hProcess, run_final_wait_ms);
+  r.elapsed_ms = GetTickCount() - start;
+  DWORD code = 0;
+  GetExitCodeProcess(pi.hProcess, &code);
+  r.exit_code = code;
+  return r;  // closing the job (kill on close) ends anything still in it
+}
+
+std::optional<std::string> file_read_head(const std::string& path, uint64_t cap) {
+  handle_guard f(CreateFileW(widen(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!f.valid()) return std::nullopt;
+  std::string data;
+  data.resize(cap);
+  uint64_t have = 0;
+  while (have < cap) {
+    DWORD chunk = DWORD(cap - have > 1u << 30 ? 1u << 30 : cap - have), got = 0;
+    if (!ReadFile(f.h, data.data() + have, chunk, &got, nullptr)) return std::nullopt;
+    if (got == 0) break;
+    have += got;
+  }
+  data.resize(have);
+  return data;
+}
+
+uint32_t process_id() { return GetCurrentProcessId(); }
+
+}  // namespace plat
