@@ -19,9 +19,9 @@ std::string filler(const char* unit, size_t bytes) {
 }
 
 std::string big_bank() {
-  const std::string scenario = filler("小明正在练习数组与循环。", 900);
+  const std::string scenario = filler("小明正在练习数组与循环。", 1150);
   const std::string task = filler("读入 n 个整数并输出它们的和。", 600);
-  const std::string code = filler("int main(void){int a,b;scanf(\\\"%d%d\\\",&a,&b);printf(\\\"%d\\\\n\\\",a+b);}\\n", 990);
+  const std::string code = filler("int main(void){int a,b;scanf(\\\"%d%d\\\",&a,&b);printf(\\\"%d\\\\n\\\",a+b);}\\n", 900);
   std::string bank = "{\"version\":1,\"title\":\"bench\",\"revision\":\"1\",\"questions\":[";
   for (int i = 0; i < 1000; ++i) {
     if (i) bank += ",";
