@@ -58,7 +58,7 @@ for (const name of ['index.html', 'style.css', 'studio.css', 'icon.svg']) {
 // rebuilt when the sources are newer than it.
 const texts = files(src);
 const bankDir = join(here, '..', 'bank');
-if (existsSync(bankDir)) texts.push(...files(bankDir).filter((f) => f.endsWith('.json')));
+if (existsSync(bankDir)) texts.push(...files(bankDir).filter((f) => /\.(json|md)$/.test(f)));
 const fontFile = join(fonts, 'mesk-sans-sc.woff2');
 const newest = Math.max(...texts.map((f) => statSync(f).mtimeMs), statSync(join(here, 'tools', 'fonts.py')).mtimeMs);
 const fontNames = ['mesk-sans-sc.woff2', 'mesk-inter.woff2', 'mesk-jetbrains-mono.woff2'];

@@ -1,0 +1,29 @@
+// A small bank whose cases the tests know by heart.
+
+function question(id, topic, stars, title, reference, cases, extra = {}) {
+  return {
+    id, topic, stars, compare: 'tokens', title,
+    scenario: `${title}：小明在练习。`, task: '按要求完成程序。', input: '见样例。', output: '见样例。',
+    constraints: '数值不超过 1000。',
+    starter: '#include <stdio.h>\n\nint main(void)\n{\n    /* 在这里写代码 */\n    return 0;\n}\n',
+    reference,
+    samples: cases.slice(0, 1).map(([input, output]) => ({ input, output })),
+    tests: cases.map(([input, output]) => ({ input, output })),
+    ...extra,
+  };
+}
+
+export const SUM_REFERENCE = '#include <stdio.h>\n\nint main(void)\n{\n    int a, b;\n    if (scanf("%d %d", &a, &b) != 2) return 1;\n    printf("%d\\n", a + b);\n    return 0;\n}\n';
+export const MAX_REFERENCE = '#include <iostream>\nint main() {\n    int a, b;\n    std::cin >> a >> b;\n    std::cout << (a > b ? a : b) << "\\n";\n}\n';
+export const GREET_REFERENCE = '#include <stdio.h>\n\nint main(void)\n{\n    printf("Yes\\nDone\\n");\n    return 0;\n}\n';
+
+export function smallBank(title = '测试题库') {
+  return {
+    version: 1, title, revision: 'e2e-1',
+    questions: [
+      question('sum', 2, 1, '两数相加', SUM_REFERENCE, [['1 2\n', '3\n'], ['5 6\n', '11\n'], ['-4 4\n', '0\n'], ['100 200\n', '300\n']]),
+      question('max2', 3, 2, '较大的数', MAX_REFERENCE, [['1 2\n', '2\n'], ['9 3\n', '9\n'], ['-1 -7\n', '-1\n']], { lang: 'cpp' }),
+      question('greet', 1, 1, '回答是', GREET_REFERENCE, [['', 'Yes\nDone\n'], ['', 'Yes\nDone\n'], ['', 'Yes\nDone\n']]),
+    ],
+  };
+}
