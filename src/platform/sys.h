@@ -9,6 +9,8 @@ namespace plat {
 
 std::optional<std::string> env_get(const std::string& name);  // nullopt when unset
 bool env_set(const std::string& name, const std::string& value);
+// Removes the variable (true also when it was not set).
+bool env_unset(const std::string& name);
 // Separator of PATH-like lists: ';' on Windows, ':' on Linux.
 extern const char path_list_sep;
 

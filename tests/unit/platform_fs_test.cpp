@@ -345,7 +345,11 @@ TEST(FsPaths, ExecutableAndTemporaryFolder) {
   auto saved = plat::env_get(var);
   ASSERT_TRUE(plat::env_set(var, custom + plat::path_sep + plat::path_sep));
   EXPECT_EQ(plat::temp_dir(), custom);
-  plat::env_set(var, saved.value_or(""));
+  if (saved) {
+    plat::env_set(var, *saved);
+  } else {
+    plat::env_unset(var);
+  }
   plat::dir_delete_tree(custom);
 }
 

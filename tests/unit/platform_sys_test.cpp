@@ -33,6 +33,12 @@ TEST(Env, SetAndGetRoundTripAsUtf8) {
     EXPECT_EQ(*got, c.value);
   }
   EXPECT_FALSE(plat::env_get("TAVRIN_TEST_NEVER_SET_4b1c"));
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_TRUE(plat::env_unset(c.name));
+    EXPECT_FALSE(plat::env_get(c.name)) << "unset, not empty";
+  }
+  EXPECT_TRUE(plat::env_unset("TAVRIN_TEST_NEVER_SET_4b1c"));
   EXPECT_FALSE(plat::env_set("", "x"));
   EXPECT_FALSE(plat::env_set("A=B", "x"));
 }

@@ -23,6 +23,11 @@ bool env_set(const std::string& name, const std::string& value) {
   return ::setenv(name.c_str(), value.c_str(), 1) == 0;
 }
 
+bool env_unset(const std::string& name) {
+  if (name.empty() || name.find('=') != std::string::npos) return false;
+  return ::unsetenv(name.c_str()) == 0;
+}
+
 local_time time_local() {
   struct timespec ts;
   ::clock_gettime(CLOCK_REALTIME, &ts);

@@ -32,6 +32,12 @@ bool env_set(const std::string& name, const std::string& value) {
   return ::SetEnvironmentVariableW(win::widen(name).c_str(), win::widen(value).c_str()) != 0;
 }
 
+bool env_unset(const std::string& name) {
+  if (name.empty() || name.find('=') != std::string::npos) return false;
+  if (::SetEnvironmentVariableW(win::widen(name).c_str(), nullptr)) return true;
+  return ::GetLastError() == ERROR_ENVVAR_NOT_FOUND;
+}
+
 local_time time_local() {
   SYSTEMTIME st;
   ::GetLocalTime(&st);
