@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <thread>
 
 #include "platform/posix/sandbox_posix.h"
@@ -151,8 +152,22 @@ run_result process_run_limited(const std::string& command_line, const std::strin
   for (auto& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
 
+  // A compiler killed mid-way leaves its scratch files behind: keep them in the work folder,
+  // which the caller removes, rather than in the user's temporary folder.
+  std::vector<std::string> env_text;
+  std::vector<char*> envp;
+  char* const* env = environ;
+  if (compile_mode) {
+    for (char** e = environ; *e; ++e)
+      if (std::strncmp(*e, "TMPDIR=", 7) != 0) env_text.emplace_back(*e);
+    env_text.push_back("TMPDIR=" + work_dir);
+    for (auto& e : env_text) envp.push_back(e.data());
+    envp.push_back(nullptr);
+    env = envp.data();
+  }
+
   sandbox::filter seccomp = sandbox::build_filter(compile_mode);
-  sandbox::child_plan plan{program.c_str(), argv.data(), environ,     work_dir.c_str(),
+  sandbox::child_plan plan{program.c_str(), argv.data(), env,         work_dir.c_str(),
                            in.fd,           out.fd,      -1,          compile_mode,
                            time_limit_ms,   &seccomp};
   subreaper_scope reaper(compile_mode);
