@@ -246,16 +246,18 @@ async function importBank(file, box) {
   useBank(fresh.bank, fresh.text);
   const carried = app.questions.filter((q) => before.get(q.id) === judgingBasis(q)).map((q) => q.id);
   const cleared = restamp(app.questions, carried);
-  await saveProgress();
-  showBankMessage(box, 'ok', `题库已导入：共 ${app.questions.length} 道题。` + (cleared ? `${cleared} 道题的判题依据有变化，已清除它们的通过标记。` : ''));
   afterBankChange();
+  showBankMessage($('#bank-message'), 'ok', `题库已导入：共 ${app.questions.length} 道题。`
+    + (cleared ? `${cleared} 道题的判题依据有变化，已清除它们的通过标记。` : ''));
+  await saveProgress();
 }
 
+// The bank view is drawn anew; the practice view follows the new bank.
 function afterBankChange() {
-  renderBankView(app.bank, { onImport: importBank, onExport: exportBank, keepMessage: true });
+  renderBankView(app.bank, { onImport: importBank, onExport: exportBank });
   const id = app.current && app.byId.has(app.current.id) ? app.current.id : app.questions[0] && app.questions[0].id;
   app.verdicts.clear();
-  if (id) openExercise(id); else { app.current = null; renderStatement(null); }
+  if (id) openExercise(id); else { app.current = null; renderStatement(null); refreshList(); }
 }
 
 // ---- status, saving, closing --------------------------------------------------
