@@ -8,6 +8,7 @@
 
 #include "json/json.h"
 #include "json/text_buffer.h"
+#include "judge/judge.h"
 #include "log/log.h"
 #include "platform/fs.h"
 #include "platform/instance.h"
@@ -164,7 +165,7 @@ void api_handle(const http_io& io, const api_request& r) {
   if (is(r, "GET", "/api/restamp")) return restamp_list(io);
   if (is(r, "GET", "/api/status")) return status(io);
   // The judge is wired here by its module (judge_code with the body).
-  if (is(r, "POST", "/api/judge")) return send_json(io, not_found);
+  if (is(r, "POST", "/api/judge")) return send_owned(io, judge_code(r.body));
   if (is(r, "POST", "/api/export-code")) return export_code(io, r);
   if (is(r, "POST", "/api/shutdown")) return shutdown(io);
   if (is(r, "POST", "/api/bank")) return save_bank(io, r);
