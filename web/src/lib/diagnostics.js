@@ -48,6 +48,8 @@ const HINTS = [
 ];
 
 export function hintFor(message) {
-  for (const [pattern, hint] of HINTS) if (pattern.test(message)) return hint;
+  // GCC quotes with ‘’ in a UTF-8 locale and with '' otherwise.
+  const plain = String(message).replace(/[\u2018\u2019]/g, "'");
+  for (const [pattern, hint] of HINTS) if (pattern.test(plain)) return hint;
   return '';
 }

@@ -110,15 +110,15 @@ export function firstDifference(expectedText, actualText, compare = 'tokens') {
   } else if (!e) {
     result.kind = 'extra';
     result.note = `多输出了内容：预期的输出到此结束，程序还输出了“${short(a.text)}”。移除调试输出和多余的打印。`;
-  } else if (i === 0 && CJK.test(a.text) && !CJK.test(e.text)) {
-    result.kind = 'prompt';
-    result.note = `多打印了提示文字“${short(a.text)}”。评测只看结果，不要输出“请输入”之类的提示。`;
-  } else if (a.text.toLowerCase() === e.text.toLowerCase()) {
-    result.kind = 'case';
-    result.note = `大小写不同：预期“${e.text}”，实际“${a.text}”。请照题目原样输出字母的大小写。`;
   } else if (halfWidth(a.text) === halfWidth(e.text)) {
     result.kind = 'punct';
     result.note = `标点不同：预期“${e.text}”，实际“${a.text}”。注意中文全角与英文半角符号。`;
+  } else if (a.text.toLowerCase() === e.text.toLowerCase()) {
+    result.kind = 'case';
+    result.note = `大小写不同：预期“${e.text}”，实际“${a.text}”。请照题目原样输出字母的大小写。`;
+  } else if (i === 0 && CJK.test(a.text) && !CJK.test(e.text)) {
+    result.kind = 'prompt';
+    result.note = `多打印了提示文字“${short(a.text)}”。评测只看结果，不要输出“请输入”之类的提示。`;
   } else if (expected[i + 1] && a.text === e.text + expected[i + 1].text) {
     result.kind = 'joined';
     result.note = `缺少分隔：预期“${e.text}”和“${expected[i + 1].text}”之间有空格或换行，实际连在了一起。`;
