@@ -124,7 +124,7 @@ class JudgeTest : public ::testing::Test {
     fs::create_directories(root + "/data");
     fs::create_directories(temp);
     std::ofstream(root + "/data/bank.json", std::ios::binary) << fixture("bank.json");
-    setenv("TMPDIR", temp.c_str(), 1);  // work folders land here, where the tests look
+    plat::env_set("TMPDIR", temp);  // work folders land here, where the tests look
     app_root = root;
     log_init();
   }

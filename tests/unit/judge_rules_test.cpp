@@ -134,7 +134,6 @@ TEST_F(CaptureTest, ReadsBackUtf8) {
       {std::string("a\0b", 3), "a?b", 1},
       {"plain\n", "plain\n", 0},
       {zhong, zhong, 0},
-      {"\xd6\xd0", zhong, 0},  // the same character as a Chinese console prints it
       {std::string(65536, 'x'), std::string(65536, 'x'), 0},
       {std::string(65537, 'x'), std::string(65536, 'x'), 0},
       // The cap cuts the last character: it is dropped, the rest stays as it was.
@@ -145,6 +144,9 @@ TEST_F(CaptureTest, ReadsBackUtf8) {
     EXPECT_EQ(cap(r.bytes, &nul), r.text) << r.bytes.size();
     EXPECT_EQ(nul, r.nul) << r.bytes.size();
   }
+  // The same character as a Chinese console prints it. On Windows the fallback is the ANSI
+  // code page, which is 936 only on a Chinese system.
+  if (plat::path_sep == '/') EXPECT_EQ(cap("\xd6\xd0", nullptr), zhong);
   EXPECT_EQ(cap("x", nullptr), "x");
   plat::file_delete(path);
   EXPECT_EQ(take(capture(path, nullptr)), "");
