@@ -86,6 +86,7 @@ test('compiler messages point at lines of the learner\'s file', () => {
     [[5, 14, 'error'], [12, 3, 'warning'], [7, 1, 'error'], [9, 1, 'error']]);
   assert.match(hintFor('expected \u2018;\u2019 before \u2018return\u2019'), /分号/);
   assert.match(hintFor("expected ';' before 'return'"), /分号/);
+  assert.match(hintFor('expected \u2018,\u2019 or \u2018;\u2019 before \u2018printf\u2019'), /分号/);
   assert.match(hintFor("'x' undeclared (first use in this function)"), /没有定义/);
   assert.equal(hintFor('something new entirely'), '');
 });

@@ -21,7 +21,7 @@ export function parseDiagnostics(text) {
 }
 
 const HINTS = [
-  [/expected ';'/, '缺少分号：检查这一行或上一行的末尾。'],
+  [/expected (?:'[^']*' or )*';'/, '缺少分号：检查这一行或上一行的末尾。'],
   [/expected '\)'|expected '\('/, '括号不配对：检查小括号。'],
   [/expected '\}'|expected declaration or statement at end of input/, '大括号不配对：检查每个 { 都有对应的 }。'],
   [/was not declared in this scope|undeclared \(first use in this function\)|undeclared/, '使用了没有定义的名字：检查拼写，或是否忘了先声明变量。'],
