@@ -36,8 +36,10 @@ export function runDuty(folder, ...args) {
   return spawnSync(join(folder, EXE_NAME), args, { cwd: folder, encoding: 'utf8', timeout: 30000 });
 }
 
-export async function startProgram(folder) {
-  const proc = spawn(join(folder, EXE_NAME), ['--no-browser'], { cwd: folder, stdio: ['ignore', 'ignore', 'pipe'] });
+export async function startProgram(folder, { env } = {}) {
+  const proc = spawn(join(folder, EXE_NAME), ['--no-browser'], {
+    cwd: folder, stdio: ['ignore', 'ignore', 'pipe'], env: env ? { ...process.env, ...env } : process.env,
+  });
   let stderr = '';
   proc.stderr.on('data', (d) => { stderr += d; });
   const exited = new Promise((resolve) => proc.on('exit', (code) => resolve(code)));

@@ -285,3 +285,22 @@ test('the quit button ends the program after saving', async () => {
     await other.stop();
   }
 });
+
+test('without compilers the page says so and what to do', async () => {
+  // Nothing on PATH and no toolchain folder: the program finds no gcc or g++.
+  const other = await startProgram(makeFolder({ bank: smallBank() }), { env: { PATH: '/nonexistent' } });
+  try {
+    const status = await other.api('/api/status');
+    assert.equal(status.data.available, false);
+    const { page, problems } = await openPage(browser, other.url);
+    await page.waitForSelector('#banner:not([hidden])');
+    const text = await page.textContent('#banner');
+    assert.match(text, /没有找到 C 编译器 gcc/);
+    assert.match(text, /重新安装本程序|加入 PATH/);
+    assert.match(await page.textContent('#compiler-state'), /gcc ✗/);
+    assert.deepEqual(problems, []);
+    await page.close();
+  } finally {
+    await other.stop();
+  }
+});

@@ -44,6 +44,7 @@ export function renderVerdict(host, verdict, ctx) {
   if (!verdict.compiled || (verdict.diagnostics && verdict.diagnostics.trim())) {
     host.append(renderDiagnostics(verdict.diagnostics || '', diags, !verdict.compiled, ctx.goTo));
   }
+  if (cases.length) host.append(renderCases(cases, ctx));
   if (Array.isArray(verdict.suggestions) && verdict.suggestions.length) {
     host.append(el('section', { class: 'suggestions', 'aria-label': '建议' },
       el('h3', { text: '建议' }),
@@ -51,7 +52,6 @@ export function renderVerdict(host, verdict, ctx) {
         el('span', { class: 'level', text: LEVEL_LABEL[s.level] || s.level }),
         el('div', null, el('strong', { text: s.title }), el('p', { text: s.detail })))))));
   }
-  if (cases.length) host.append(renderCases(cases, ctx));
   return diags;
 }
 
