@@ -9,6 +9,7 @@
 #include "judge/judge_internal.h"
 #include "log/log.h"
 #include "platform/fs.h"
+#include "platform/locate.h"
 #include "platform/sys.h"
 #include "store/store.h"
 
@@ -206,7 +207,7 @@ char* judge(submission& s, const char* body) {
 
   // Compile.
   const std::string compile_line =
-      cut_command_line("\"" + compiler + "\" " + lang.arguments);
+      cut_command_line("\"" + compiler + "\" " + lang.arguments + plat::math_link_flags);
   const run_result built =
       execute(compile_line, s.work_dir, input_path, output_path, lang.compile_ms, 1);
   cstr diagnostics(capture(output_path, nullptr));

@@ -13,6 +13,10 @@ extern const char* const exe_suffix;
 // (with trailing separator), "" where the system has none.
 extern const char* const known_compiler_dir;
 
+// Link flags a C or C++ program needs for the maths functions, appended after the sources:
+// " -lm" where they live in a library of their own (Linux), "" where the C runtime has them.
+extern const char* const math_link_flags;
+
 // Full path of an executable file found the way the system looks programs up, or "".
 std::string search_program(const std::string& file_name);
 

@@ -267,6 +267,10 @@ TEST_F(JudgeTest, ModesLanguagesAndComparison) {
       "#include <iostream>\nint main(){int a,b;std::cin>>a>>b;std::cout<<a+b<<std::endl;}\n";
   const std::string half = "#include <stdio.h>\nint main(void){int n;scanf(\"%d\",&n);"
                            "printf(\"%.7f\\n\",n/2.0+1e-7);return 0;}\n";
+  // The maths library must be linked wherever it is separate from the C library.
+  const std::string half_by_maths =
+      "#include <math.h>\n#include <stdio.h>\nint main(void){int n;scanf(\"%d\",&n);"
+      "printf(\"%.7f\\n\",sqrt(pow(n,2.0))/2.0+1e-7);return 0;}\n";
   struct row {
     std::string body;
     std::string status;
@@ -279,6 +283,7 @@ TEST_F(JudgeTest, ModesLanguagesAndComparison) {
       {request("sum", cpp, nullptr, "C++"), "compile_error", 0},
       {request("sum", cpp, nullptr, "c++"), "compile_error", 0},
       {request("half", half), "accepted", 2},
+      {request("half", half_by_maths), "accepted", 2},
       {request("hello", fixture("hello.c"), "sample"), "accepted", 1},
   };
   for (const row& r : rows) {

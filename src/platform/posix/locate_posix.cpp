@@ -9,6 +9,7 @@ namespace plat {
 
 const char* const exe_suffix = "";
 const char* const known_compiler_dir = "";
+const char* const math_link_flags = " -lm";
 
 std::string search_program(const std::string& file_name) {
   const char* path = std::getenv("PATH");

@@ -6,6 +6,7 @@ namespace plat {
 
 const char* const exe_suffix = ".exe";
 const char* const known_compiler_dir = "D:\\Dev-Cpp\\MinGW64\\bin\\";
+const char* const math_link_flags = "";
 
 namespace {
 std::wstring widen(const std::string& s) {
