@@ -129,6 +129,8 @@ class Tavrin:
     @classmethod
     def start(cls, folder, *args, no_browser=True, timeout=None) -> "Tavrin":
         folder = Path(folder)
+        # A program that was killed leaves its session.txt; never read that one.
+        (folder / "data" / "session.txt").unlink(missing_ok=True)
         argv = command(folder, *(["--no-browser"] if no_browser else []), *args)
         proc = subprocess.Popen(argv, cwd=folder, stdin=subprocess.DEVNULL,
                                 stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
