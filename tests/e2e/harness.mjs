@@ -2,7 +2,7 @@
 // page in Debian's Chromium (headless, fresh profile, nothing downloaded).
 
 import { spawn, spawnSync } from 'node:child_process';
-import { cpSync, existsSync, mkdtempSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
+import { cpSync, existsSync, mkdirSync, mkdtempSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
 import { createRequire } from 'node:module';
 import { tmpdir } from 'node:os';
 import { join } from 'node:path';
@@ -17,6 +17,7 @@ const EXE_NAME = process.env.TAVRIN_EXE ? process.env.TAVRIN_EXE.split('/').pop(
 export const CHROMIUM = process.env.TAVRIN_CHROMIUM || '/usr/bin/chromium';
 // Screenshots go here for a person to look at; they are never committed.
 export const SHOTS = process.env.TAVRIN_E2E_SHOTS || join(tmpdir(), 'tavrin-e2e-shots');
+mkdirSync(SHOTS, { recursive: true });
 
 // A fresh program folder; bank/state are objects or texts written into data/.
 export function makeFolder({ bank, state } = {}) {
