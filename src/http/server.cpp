@@ -139,10 +139,12 @@ void serve_api(const http_io& io, const api_request& r) {
   api_handle(io, r);
 }
 
-// The request buffer: zero-filled, and the bytes that were received are zeroed
-// again before it goes back (they may hold the token).
+// The request buffer. Not zero-filled: only received bytes are ever read (each
+// receive puts a NUL behind them), and zeroing 4 MiB per connection cost two
+// thirds of the throughput. The received bytes are zeroed before it goes back
+// (they may hold the token).
 struct request_buffer {
-  char* data = static_cast<char*>(calloc(request_buffer_size, 1));
+  char* data = static_cast<char*>(malloc(request_buffer_size));
   int held = 0;
   ~request_buffer() {
     if (!data) return;
