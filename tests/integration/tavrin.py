@@ -17,7 +17,7 @@ Use from any integration test (judge, bank import, bundled bank, page tests):
 
 Pieces:
 - copy_app(dest, bank=None, web=None): copies TAVRIN_APP into dest; web maps file names
-  (e.g. "index.html", "fonts/x.woff2") to contents written into dest/web.
+  (e.g. "index.html", "fonts/x.woff2") to contents written into dest/web (None removes the file).
 - Tavrin.start(folder, *args): starts the program with --no-browser (plus args), waits for
   data/session.txt, and reads url, host, port and token from it. On the windows lane
   (TAVRIN_LANE=windows) Tavrin.exe runs through scripts/wine-run.sh.
@@ -86,6 +86,9 @@ def copy_app(dest, bank=None, web=None) -> Path:
         (dest / "data" / "bank.json").write_bytes(_bytes(bank))
     for name, content in (web or {}).items():
         path = dest / "web" / name
+        if content is None:
+            path.unlink(missing_ok=True)
+            continue
         path.parent.mkdir(parents=True, exist_ok=True)
         path.write_bytes(_bytes(content))
     return dest

@@ -20,6 +20,8 @@ WEB = {
     "icon.svg": "<svg/>",
     "fonts/mesk-inter.woff2": b"wOF2\x00\x01\x02\xff",
     "fonts/mesk-sans-sc.woff2": b"",  # empty font: not served
+    "cloud.js": None,                  # missing files, whatever the built page holds
+    "fonts/mesk-jetbrains-mono.woff2": None,
 }
 
 
