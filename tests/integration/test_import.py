@@ -363,12 +363,6 @@ def installed_ids(app):
             json.loads((app / "data" / "bank.json").read_text(encoding="utf-8"))["questions"]]
 
 
-# The Linux command line is rebuilt from argv by joining with plain spaces, so a path the shell
-# received quoted arrives unquoted and is cut at its first space. Strict: fixing the join
-# (quoting arguments that hold blanks, as Windows launchers do) turns this into a failure
-# that asks for the mark to go.
-@pytest.mark.xfail(LANE == "linux", strict=True,
-                   reason="argv joined without quoting arguments that contain blanks")
 def test_path_with_spaces_given_as_one_argument(app, tmp_path):
     install(app, None)
     pkg = tmp_path / "my banks" / "new bank.json"

@@ -41,22 +41,26 @@ static std::vector<std::string> read_cmdline() {
 
 std::vector<std::string> command_argv() { return read_cmdline(); }
 
+// Arguments that hold blanks (or are empty) are quoted the way Windows launchers write
+// them, so a path with spaces stays one piece for the options that take a path.
+static void append_argument(std::string& line, const std::string& a) {
+  if (!line.empty()) line += ' ';
+  if (a.empty() || a.find_first_of(" \t") != std::string::npos)
+    line += '"' + a + '"';
+  else
+    line += a;
+}
+
 std::string command_line() {
   std::string line;
-  for (const auto& a : read_cmdline()) {
-    if (!line.empty()) line += ' ';
-    line += a;
-  }
+  for (const auto& a : read_cmdline()) append_argument(line, a);
   return line;
 }
 
 std::string command_args() {
   auto args = read_cmdline();
   std::string line;
-  for (size_t i = 1; i < args.size(); ++i) {
-    if (i > 1) line += ' ';
-    line += args[i];
-  }
+  for (size_t i = 1; i < args.size(); ++i) append_argument(line, args[i]);
   return line;
 }
 
