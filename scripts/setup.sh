@@ -7,10 +7,12 @@ packages=(
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix wine wine64
   googletest libgtest-dev rapidjson-dev libssl-dev
   python3 python3-pytest
-  nodejs npm chromium fonts-noto-cjk fonts-inter fonts-jetbrains-mono python3-fonttools python3-brotli
+  chromium fonts-noto-cjk fonts-inter fonts-jetbrains-mono python3-fonttools python3-brotli
   hyperfine wrk
 )
 missing=()
+# Node.js may come from a package that bundles npm (and conflicts with Debian's npm).
+command -v node >/dev/null && command -v npm >/dev/null || packages+=(nodejs npm)
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
