@@ -43,3 +43,10 @@ tavrin_module(http     DEPS tav_judge tav_cloud tav_store tav_log tav_json tav_p
 tavrin_module(desktop  DEPS tav_store tav_log tav_json tav_platform)
 tavrin_module(shell    DEPS tav_store tav_log tav_platform)
 tavrin_module(app      DEPS tav_http tav_desktop tav_shell tav_judge tav_cloud tav_store tav_log tav_json tav_platform)
+
+# The sandbox's child steps run on a borrowed stack in the parent's address space, after the
+# memory limit is set: the sanitizer runtime cannot work there, so that file goes without it.
+if(TAVRIN_SANITIZE OR TAVRIN_FUZZ)
+  set_source_files_properties(${PROJECT_SOURCE_DIR}/src/platform/posix/sandbox_posix.cpp
+    TARGET_DIRECTORY tav_platform PROPERTIES COMPILE_OPTIONS "-fno-sanitize=all")
+endif()

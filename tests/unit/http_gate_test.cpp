@@ -71,7 +71,9 @@ TEST(HeaderValue, FindsHeadersByTheRules) {
     char out[256] = "untouched";
     int found = header_value(r.request, r.name, out);
     EXPECT_EQ(found, r.found) << r.request;
-    if (r.found) EXPECT_STREQ(out, r.value) << r.request;
+    if (r.found) {
+      EXPECT_STREQ(out, r.value) << r.request;
+    }
   }
 }
 
@@ -80,7 +82,9 @@ TEST(HeaderValue, LengthLimitIs255Bytes) {
     std::string req = "GET / HTTP/1.1\r\nOrigin: " + std::string(len, 'o') + "\r\n\r\n";
     char out[256];
     EXPECT_EQ(header_value(req.c_str(), "Origin", out), len <= 255 ? 1 : 0) << len;
-    if (len <= 255) EXPECT_EQ(std::strlen(out), len);
+    if (len <= 255) {
+      EXPECT_EQ(std::strlen(out), len);
+    }
   }
 }
 

@@ -189,7 +189,9 @@ TEST_F(JudgeTest, HostileProgramsGetTheirStatusAndLeaveNothing) {
     EXPECT_TRUE(v.text.rfind("{\"compiled\":true,", 0) == 0) << r.source << v.text.substr(0, 400);
     EXPECT_EQ(v.statuses(), r.statuses) << r.source;
     EXPECT_EQ(v.num(0, "total"), 3) << r.source;
-    if (r.exit_code >= 0) EXPECT_EQ(v.num(v.cases()[0], "exitCode"), r.exit_code) << r.source;
+    if (r.exit_code >= 0) {
+      EXPECT_EQ(v.num(v.cases()[0], "exitCode"), r.exit_code) << r.source;
+    }
     EXPECT_EQ(processes_under(temp), std::vector<std::string>{}) << r.source;
     EXPECT_EQ(listing(temp), "") << r.source;
   }
@@ -233,7 +235,9 @@ TEST_F(JudgeTest, CompileStepAttacksEndAsCompileErrors) {
     EXPECT_EQ(v.num(0, "passed"), 0);
     EXPECT_EQ(v.num(0, "total"), 0);
     EXPECT_TRUE(v.cases().empty());
-    if (r.detail) EXPECT_NE(v.text.find(r.detail), std::string::npos);
+    if (r.detail) {
+      EXPECT_NE(v.text.find(r.detail), std::string::npos);
+    }
   }
 }
 

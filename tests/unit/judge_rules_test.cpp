@@ -146,7 +146,9 @@ TEST_F(CaptureTest, ReadsBackUtf8) {
   }
   // The same character as a Chinese console prints it. On Windows the fallback is the ANSI
   // code page, which is 936 only on a Chinese system.
-  if (plat::path_sep == '/') EXPECT_EQ(cap("\xd6\xd0", nullptr), zhong);
+  if (plat::path_sep == '/') {
+    EXPECT_EQ(cap("\xd6\xd0", nullptr), zhong);
+  }
   EXPECT_EQ(cap("x", nullptr), "x");
   plat::file_delete(path);
   EXPECT_EQ(take(capture(path, nullptr)), "");
