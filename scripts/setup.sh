@@ -6,7 +6,7 @@ packages=(
   clang libclang-rt-14-dev llvm-14
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix wine wine64
   googletest libgtest-dev rapidjson-dev libssl-dev
-  python3 python3-pytest
+  python3 python3-pytest locales
   chromium fonts-noto-cjk fonts-inter fonts-jetbrains-mono python3-fonttools python3-brotli
   hyperfine wrk
 )
@@ -21,6 +21,12 @@ if ((${#missing[@]})); then
   export DEBIAN_FRONTEND=noninteractive
   apt-get update -qq
   apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+# The Wine lane runs as a Simplified Chinese system; Wine needs the matching Unix locale.
+if ! locale -a 2>/dev/null | grep -qix 'zh_CN.utf8'; then
+  echo "setup: generating the zh_CN.UTF-8 locale"
+  localedef -i zh_CN -f UTF-8 zh_CN.UTF-8
 fi
 
 # Wine prefix of our own, made once (the first start of Wine takes a while).
