@@ -26,6 +26,10 @@ C_ARGS = ("-std=c99 -Wall -Wextra -Wshadow -Wformat=2 -pedantic-errors -O0 -D__U
           "-finput-charset=UTF-8 -fexec-charset=UTF-8 solution.c -o solution.exe")
 CPP_ARGS = ("-std=c++11 -Wall -Wextra -Wshadow -Wformat=2 -pedantic-errors -O0 -static-libstdc++ "
             "-static-libgcc -finput-charset=UTF-8 -fexec-charset=UTF-8 solution.cpp -o solution.exe")
+# The judge links the maths library where it is separate from the C library.
+if sys.platform.startswith("linux"):
+    C_ARGS += " -lm"
+    CPP_ARGS += " -lm"
 ROUNDS = 5
 
 cases = [{"input": f"{i} {i * 7}\n", "output": f"{i * 8}\n"} for i in range(1, 21)]
