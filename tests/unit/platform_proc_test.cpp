@@ -11,6 +11,7 @@
 
 #include "platform/fs.h"
 #include "platform/proc.h"
+#include "platform/sys.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -91,7 +92,8 @@ class ProcTest : public ::testing::Test {
     fs::remove_all(bin);
     ASSERT_TRUE(plat::dir_create(bin));
     std::vector<std::string> helpers = {"hello", "echo", "loop", "exit3", "segv", "divzero",
-                                        "flood", "print_n", "args", "ignoresig", "bigmalloc"};
+                                        "flood", "print_n", "args", "ignoresig", "bigmalloc",
+                                        "tempvars"};
     if (!windows_lane) helpers.push_back("escape");
     for (const std::string& h : helpers) {
       ASSERT_TRUE(plat::file_write(bin + plat::path_sep + h + ".c", slurp(fixture_path(h + ".c"))));
@@ -238,6 +240,23 @@ TEST_F(ProcTest, RunModeRefusesMemoryOverTheLimit) {
   EXPECT_EQ(r.exit_code, 5u);  // the allocation itself failed
   r = run(helper("bigmalloc"), 60000, true);  // the compile mode admits 512 MiB, still not 1 GiB
   EXPECT_EQ(r.exit_code, 5u);
+}
+
+// A compiler killed mid-way leaves scratch files in its temporary folder: in compile mode that
+// folder is the work folder, which the judge removes; a learner's program sees ours unchanged.
+TEST_F(ProcTest, CompileModeKeepsScratchFilesInTheWorkFolder) {
+  const std::vector<std::string> names =
+      windows_lane ? std::vector<std::string>{"TMP", "TEMP"} : std::vector<std::string>{"TMPDIR"};
+  for (bool compile : {true, false}) {
+    run_result r = run(helper("tempvars"), 5000, compile);
+    ASSERT_EQ(r.exit_code, 0u);
+    const std::string out = slurp(output());
+    for (const std::string& name : names) {
+      const std::string want = name + "=" + (compile ? dir : plat::env_get(name).value_or(""));
+      EXPECT_NE(out.find(want + (windows_lane ? "\r\n" : "\n")), std::string::npos)
+          << (compile ? "compile" : "run") << " mode:\n" << out;
+    }
+  }
 }
 
 TEST_F(ProcTest, RunModeConfinesTheProgram) {

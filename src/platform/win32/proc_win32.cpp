@@ -12,6 +12,31 @@ namespace plat {
 using win::handle_guard;
 using win::widen;
 
+namespace {
+
+// The process environment with TMP and TEMP pointing at folder, as a CreateProcessW block.
+// A compiler killed mid-way leaves its scratch files behind: they then stay in the work folder,
+// which the judge removes, rather than in the user's temporary folder.
+std::vector<wchar_t> environment_with_temp(const std::wstring& folder) {
+  std::vector<wchar_t> block;
+  if (wchar_t* env = GetEnvironmentStringsW()) {
+    for (const wchar_t* e = env; *e; e += wcslen(e) + 1) {
+      if (_wcsnicmp(e, L"TMP=", 4) == 0 || _wcsnicmp(e, L"TEMP=", 5) == 0) continue;
+      block.insert(block.end(), e, e + wcslen(e) + 1);
+    }
+    FreeEnvironmentStringsW(env);
+  }
+  for (const wchar_t* name : {L"TMP=", L"TEMP="}) {
+    std::wstring entry = name + folder;
+    block.insert(block.end(), entry.begin(), entry.end());
+    block.push_back(L'\0');
+  }
+  block.push_back(L'\0');
+  return block;
+}
+
+}  // namespace
+
 run_result process_run_limited(const std::string& command_line, const std::string& work_dir,
                                const std::string& input_path, const std::string& output_path,
                                uint32_t time_limit_ms, bool compile_mode) {
@@ -46,9 +71,12 @@ run_result process_run_limited(const std::string& command_line, const std::strin
   si.hStdInput = in.h;
   si.hStdOutput = out.h;
   si.hStdError = out.h;
+  std::vector<wchar_t> environment;
+  if (compile_mode) environment = environment_with_temp(dir);
   PROCESS_INFORMATION pi{};
   if (!CreateProcessW(nullptr, writable.data(), nullptr, nullptr, TRUE,
-                      CREATE_SUSPENDED | CREATE_NO_WINDOW, nullptr, dir.c_str(), &si, &pi))
+                      CREATE_SUSPENDED | CREATE_NO_WINDOW | CREATE_UNICODE_ENVIRONMENT,
+                      compile_mode ? environment.data() : nullptr, dir.c_str(), &si, &pi))
     return r;
   handle_guard process(pi.hProcess);
   handle_guard thread(pi.hThread);
