@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <linux/audit.h>
 #include <linux/close_range.h>
+#include <linux/landlock.h>
 #include <linux/seccomp.h>
 #include <sched.h>
 #include <signal.h>
@@ -214,6 +215,53 @@ bool setup_fds(const child_plan* p) {
   return true;
 }
 
+// Landlock (where the kernel has it): a learner's program may create, change or remove files
+// only inside its work folder, and may neither connect nor listen on TCP. Reading stays open
+// (the program needs its libraries). Best effort: an older kernel simply goes without.
+constexpr uint64_t fs_write_rights_v1 =
+    LANDLOCK_ACCESS_FS_WRITE_FILE | LANDLOCK_ACCESS_FS_REMOVE_DIR | LANDLOCK_ACCESS_FS_REMOVE_FILE |
+    LANDLOCK_ACCESS_FS_MAKE_CHAR | LANDLOCK_ACCESS_FS_MAKE_DIR | LANDLOCK_ACCESS_FS_MAKE_REG |
+    LANDLOCK_ACCESS_FS_MAKE_SOCK | LANDLOCK_ACCESS_FS_MAKE_FIFO | LANDLOCK_ACCESS_FS_MAKE_BLOCK |
+    LANDLOCK_ACCESS_FS_MAKE_SYM;
+constexpr uint64_t fs_refer = 1ull << 13;     // ABI 2
+constexpr uint64_t fs_truncate = 1ull << 14;  // ABI 3
+constexpr uint64_t net_bind_tcp = 1ull << 0;  // ABI 4
+constexpr uint64_t net_connect_tcp = 1ull << 1;
+
+struct ruleset_attr {  // the kernel's struct, with the network field of ABI 4
+  uint64_t handled_access_fs;
+  uint64_t handled_access_net;
+};
+struct path_beneath_attr {
+  uint64_t allowed_access;
+  int32_t parent_fd;
+} __attribute__((packed));
+
+void allow_beneath(int ruleset, const char* path, uint64_t rights) {
+  int fd = open(path, O_PATH | O_CLOEXEC);
+  if (fd < 0) return;
+  path_beneath_attr rule{rights, fd};
+  syscall(SYS_landlock_add_rule, ruleset, LANDLOCK_RULE_PATH_BENEATH, &rule, 0);
+  close(fd);
+}
+
+void setup_landlock(const child_plan* p) {
+  if (p->compile_mode) return;  // compilers write where their drivers choose
+  long abi = syscall(SYS_landlock_create_ruleset, nullptr, 0, LANDLOCK_CREATE_RULESET_VERSION);
+  if (abi < 1) return;
+  uint64_t fs = fs_write_rights_v1;
+  if (abi >= 2) fs |= fs_refer;
+  if (abi >= 3) fs |= fs_truncate;
+  ruleset_attr attr{fs, abi >= 4 ? net_bind_tcp | net_connect_tcp : 0};
+  const size_t size = abi >= 4 ? sizeof attr : sizeof attr.handled_access_fs;
+  int ruleset = int(syscall(SYS_landlock_create_ruleset, &attr, size, 0));
+  if (ruleset < 0) return;
+  allow_beneath(ruleset, p->work_dir, fs);
+  allow_beneath(ruleset, "/dev/null", LANDLOCK_ACCESS_FS_WRITE_FILE | (abi >= 3 ? fs_truncate : 0));
+  syscall(SYS_landlock_restrict_self, ruleset, 0);
+  close(ruleset);
+}
+
 bool setup_seccomp(const child_plan* p) {
   if (!p->seccomp) return true;
   filter& f = *p->seccomp;
@@ -235,6 +283,7 @@ int child_main(void* arg) {
   if (!setup_fds(p)) fail(p, step_fds);
   if (chdir(p->work_dir) != 0) fail(p, step_dir);
   if (prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0) fail(p, step_no_new_privs);
+  setup_landlock(p);
   if (!setup_seccomp(p)) fail(p, step_seccomp);
   execve(p->program, p->argv, p->envp);
   fail(p, step_exec);
