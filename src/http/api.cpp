@@ -33,14 +33,7 @@ void send_owned(const http_io& io, char* text) {
   free(text);
 }
 
-std::string error_object(const char* message) {
-  text_buffer b{};
-  b_add(&b, "{\"error\":");
-  b_json(&b, message);
-  b_add(&b, "}");
-  cstr text(b_release(&b));
-  return text.get();
-}
+std::string error_object(const char* message) { return cstr(json_error(message)).get(); }
 
 // The body must be well-formed UTF-8 over exactly the declared length (so not
 // empty) and parse as a JSON object.

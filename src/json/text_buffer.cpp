@@ -94,6 +94,14 @@ char* b_release(text_buffer* b) {
   return out;
 }
 
+char* json_error(const char* message) {
+  text_buffer b{};
+  b_add(&b, "{\"error\":");
+  b_json(&b, message);
+  b_add(&b, "}");
+  return b_release(&b);
+}
+
 void b_free(text_buffer* b) {
   std::free(b->data);
   *b = text_buffer{};

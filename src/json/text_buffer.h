@@ -20,5 +20,7 @@ int b_fmt(text_buffer* b, const char* format, ...) __attribute__((format(printf,
 void b_json(text_buffer* b, const char* s);
 // Hands the block over as a malloc'ed NUL-terminated string (never nullptr) and empties b.
 char* b_release(text_buffer* b);
+// The error object {"error":message} that every failure answer uses (malloc'ed; caller frees).
+char* json_error(const char* message);
 // Releases the block and empties b.
 void b_free(text_buffer* b);

@@ -40,14 +40,6 @@ const language lang_cpp{
     "没有找到 g++。C++ 题目需要安装包自带的 C++ 部件，请重新安装本程序（或安装 Dev-C++ 后把 g++.exe "
     "加入 PATH）。"};
 
-char* error_answer(const char* message) {
-  text_buffer b{};
-  b_add(&b, "{\"error\":");
-  b_json(&b, message);
-  b_add(&b, "}");
-  return b_release(&b);
-}
-
 std::string cut_command_line(std::string line) {
   if (line.size() > command_line_units - 1) line.resize(command_line_units - 1);
   return line;
@@ -150,11 +142,11 @@ void judge_cases(submission& s, int question, bool sample_mode,
 char* judge(submission& s, const char* body) {
   // Request.
   json_parse(&s.request, body);
-  if (s.request.failed) return error_answer("提交格式错误或代码超过 64 KB。");
+  if (s.request.failed) return json_error("提交格式错误或代码超过 64 KB。");
   s.id.reset(j_str(&s.request, j_get(&s.request, 0, "id")));
   s.code.reset(j_str(&s.request, j_get(&s.request, 0, "code")));
   if (!s.id || !s.code || std::strlen(s.code.get()) > code_limit)
-    return error_answer("提交格式错误或代码超过 64 KB。");
+    return json_error("提交格式错误或代码超过 64 KB。");
   cstr mode(j_str(&s.request, j_get(&s.request, 0, "mode")));
   cstr lang_text(j_str(&s.request, j_get(&s.request, 0, "lang")));
   const bool sample_mode = mode && std::strcmp(mode.get(), "sample") == 0;
@@ -167,7 +159,7 @@ char* judge(submission& s, const char* body) {
   // Bank and question.
   s.bank_text.reset(bank_load());
   if (!s.bank_text || !json_parse(&s.bank, s.bank_text.get()) || s.bank.failed)
-    return error_answer("无法读取题库。");
+    return json_error("无法读取题库。");
   int question = -1;
   const int questions = j_get(&s.bank, 0, "questions");
   if (questions >= 0 && s.bank.tokens[questions].type == 'a') {
@@ -180,30 +172,30 @@ char* judge(submission& s, const char* body) {
       }
     }
   }
-  if (question < 0) return error_answer("题目已更新或不存在，请刷新题库。");
+  if (question < 0) return json_error("题目已更新或不存在，请刷新题库。");
 
   // Compiler.
   const std::string compiler = *lang.compiler;
   if (compiler.empty() || !plat::path_exists(compiler)) {
     log_write("E", "评测 %s 中止：找不到 %s 编译器", id, lang.compiler_name);
-    return error_answer(lang.missing_message);
+    return json_error(lang.missing_message);
   }
 
   // Work folder and files.
   const std::string temp = plat::temp_dir();
-  if (temp.empty()) return error_answer("无法创建独立评测目录。");
+  if (temp.empty()) return json_error("无法创建独立评测目录。");
   char name[64];
   std::snprintf(name, sizeof name, "Mesk-%lu-%lu", (unsigned long)plat::process_id(),
                 (unsigned long)plat::tick_ms());
   s.work_dir = path_join(temp, name);
-  if (!plat::dir_create(s.work_dir)) return error_answer("无法创建独立评测目录。");
+  if (!plat::dir_create(s.work_dir)) return json_error("无法创建独立评测目录。");
   s.work_dir_made = true;
   const std::string source_path = path_join(s.work_dir, lang.source_name);
   const std::string input_path = path_join(s.work_dir, "stdin.txt");
   const std::string output_path = path_join(s.work_dir, "output.txt");
   const std::string exe_path = path_join(s.work_dir, "solution.exe");
   if (!file_write(source_path, code) || !file_write(input_path, ""))
-    return error_answer("无法保存本次提交。");
+    return json_error("无法保存本次提交。");
 
   // Compile.
   const std::string compile_line =
@@ -256,12 +248,12 @@ char* judge(submission& s, const char* body) {
 char* judge_code(const char* body) {
   int idle = 0;
   if (!judging.compare_exchange_strong(idle, 1))
-    return error_answer("已有代码正在评测，请等待本次完成。");
+    return json_error("已有代码正在评测，请等待本次完成。");
   char* answer = nullptr;
   {
     submission s;
     answer = judge(s, body ? body : "");
   }  // clean-up before the flag drops, so the next submission finds a tidy temp folder
   judging.exchange(0);
-  return answer ? answer : error_answer("评测发生错误。");
+  return answer ? answer : json_error("评测发生错误。");
 }
