@@ -16,11 +16,11 @@ import shutil
 import subprocess
 import sys
 import tempfile
-import time
-import urllib.error
-import urllib.request
+from pathlib import Path
 
 import pytest
+
+from tavrin import Tavrin, copy_app
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 SOURCE = os.path.normpath(os.path.join(HERE, "..", ".."))
@@ -215,41 +215,16 @@ def test_assembler_output_is_stable(tmp_path):
 # ---- the running program judges every exercise ------------------------------------------
 
 class Program:
+    """The running program in a temporary copy of its folder (the shared harness)."""
+
     def __init__(self):
         self.dir = tempfile.mkdtemp(prefix="tavrin-bank-")
-        self.app = os.path.join(self.dir, "app")
-        shutil.copytree(APP, self.app, symlinks=True)
-        exe = os.path.join(self.app, os.path.basename(EXE))
-        cmd = [exe, "--no-browser"]
-        if LANE == "windows":
-            cmd = [os.path.join(SOURCE, "scripts", "wine-run.sh")] + cmd
-        self.proc = subprocess.Popen(cmd, cwd=self.app, stdin=subprocess.DEVNULL,
-                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        session = os.path.join(self.app, "data", "session.txt")
-        deadline = time.time() + (120 if LANE == "windows" else 20)
-        url = ""
-        while time.time() < deadline and self.proc.poll() is None:
-            if os.path.exists(session):
-                with open(session, encoding="utf-8") as f:
-                    url = f.read()
-                if "#token=" in url:
-                    break
-            time.sleep(0.1)
-        if "#token=" not in url:
-            self.stop()
-            pytest.fail(f"the program did not start (exit {self.proc.poll()})")
-        base, self.token = url.split("#token=", 1)
-        self.base = base.rstrip("/")
+        self.app = Tavrin.start(copy_app(Path(self.dir) / "app"))
 
     def post(self, path, body):
-        req = urllib.request.Request(self.base + path, data=json.dumps(body).encode(), method="POST",
-                                     headers={"Authorization": "Bearer " + self.token,
-                                              "Content-Type": "application/json"})
-        try:
-            with urllib.request.urlopen(req, timeout=300) as r:
-                return r.status, r.read().decode("utf-8")
-        except urllib.error.HTTPError as e:
-            return e.code, e.read().decode("utf-8", "replace")
+        r = self.app.post(path, json.dumps(body).encode(), {"Content-Type": "application/json"},
+                          timeout=300)
+        return r.status, r.body.decode("utf-8", "replace")
 
     def judge(self, ex, code, mode="test", lang=None):
         status, text = self.post("/api/judge", {"id": ex["id"], "code": code, "mode": mode,
@@ -258,14 +233,10 @@ class Program:
         return json.loads(text)
 
     def stop(self):
-        if self.proc.poll() is None:
-            self.proc.terminate()
-            try:
-                self.proc.wait(timeout=30)
-            except subprocess.TimeoutExpired:
-                self.proc.kill()
-                self.proc.wait()
-        shutil.rmtree(self.dir, ignore_errors=True)
+        try:
+            self.app.stop()
+        finally:
+            shutil.rmtree(self.dir, ignore_errors=True)
 
 
 @pytest.fixture(scope="module")
