@@ -1,0 +1,16 @@
+#include <iomanip>
+#include <iostream>
+using namespace std;
+
+int main()
+{
+    double d, c, p;
+    int n;
+    if (!(cin >> d >> c >> p >> n)) {
+        return 0;
+    }
+    double litres = d * c / 100;
+    double cost = litres * p;
+    cout << fixed << setprecision(2) << litres << ' ' << cost << ' ' << cost / n << '\n';
+    return 0;
+}

@@ -1,0 +1,13 @@
+#include <math.h>
+#include <stdio.h>
+
+int main(void)
+{
+    int m, n;
+    if (scanf("%d %d", &m, &n) != 2) {
+        return 0;
+    }
+    int each = (int)ceil(m / n);
+    printf("%d %d\n", each, each * n - m);
+    return 0;
+}
