@@ -1,0 +1,36 @@
+#include <stdio.h>
+
+int main(void)
+{
+    int n;
+    if (scanf("%d", &n) != 1) {
+        return 0;
+    }
+    for (int i = 0; i < n; i++) {
+        int score;
+        if (scanf("%d", &score) != 1) {
+            break;
+        }
+        char grade = 'E';
+        switch (score / 10) {
+        case 10:
+        case 9:
+            grade = 'A';
+            break;
+        case 8:
+            grade = 'B';
+            break;
+        case 7:
+            grade = 'C';
+            break;
+        case 6:
+            grade = 'D';
+            /* fall through */
+        default:
+            grade = 'E';
+            break;
+        }
+        printf("%c%c", grade, i + 1 < n ? ' ' : '\n');
+    }
+    return 0;
+}

@@ -1,0 +1,40 @@
+#include <iostream>
+using namespace std;
+
+int price_of(char code)
+{
+    switch (code) {
+    case 'A':
+        return 12;
+    case 'B':
+        return 15;
+    case 'C':
+        return 9;
+    case 'D':
+        return 18;
+    default:
+        return 7;
+    }
+}
+
+int main()
+{
+    int n;
+    if (!(cin >> n)) {
+        return 0;
+    }
+    int total = 0;
+    for (int i = 0; i < n; i++) {
+        char code, size;
+        int cups;
+        cin >> code >> size >> cups;
+        int amount = price_of(code) * cups + (size == 'L' ? 3 : 0);
+        cout << amount << '\n';
+        total += amount;
+    }
+    if (total >= 100) {
+        total -= 10;
+    }
+    cout << total << '\n';
+    return 0;
+}
