@@ -1,0 +1,28 @@
+#include <iostream>
+using namespace std;
+
+void row(int n, int stars)
+{
+    for (int s = 0; s < n - (stars + 1) / 2; s++) {
+        cout << ' ';
+    }
+    for (int s = 0; s < stars; s++) {
+        cout << '*';
+    }
+    cout << '\n';
+}
+
+int main()
+{
+    int n;
+    if (!(cin >> n)) {
+        return 0;
+    }
+    for (int i = 1; i <= n; i++) {
+        row(n, 2 * i - 1);
+    }
+    for (int i = n; i >= 1; i--) {
+        row(n, 2 * i - 1);
+    }
+    return 0;
+}

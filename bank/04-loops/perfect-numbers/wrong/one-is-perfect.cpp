@@ -1,0 +1,34 @@
+#include <iostream>
+using namespace std;
+
+int main()
+{
+    int n;
+    if (!(cin >> n)) {
+        return 0;
+    }
+    bool found = false;
+    for (int m = 1; m <= n; m++) {
+        int sum = 1;
+        for (int d = 2; d < m; d++) {
+            if (m % d == 0) {
+                sum += d;
+            }
+        }
+        if (sum != m) {
+            continue;
+        }
+        found = true;
+        cout << m << " =";
+        for (int d = 1; d < m; d++) {
+            if (m % d == 0) {
+                cout << (d == 1 ? " " : " + ") << d;
+            }
+        }
+        cout << '\n';
+    }
+    if (!found) {
+        cout << "无\n";
+    }
+    return 0;
+}
