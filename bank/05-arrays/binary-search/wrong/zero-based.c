@@ -1,0 +1,40 @@
+#include <stdio.h>
+
+int main(void)
+{
+    int n, q;
+    int id[500];
+    if (scanf("%d", &n) != 1) {
+        return 0;
+    }
+    for (int i = 0; i < n; i++) {
+        if (scanf("%d", &id[i]) != 1) {
+            return 0;
+        }
+    }
+    if (scanf("%d", &q) != 1) {
+        return 0;
+    }
+    for (int k = 0; k < q; k++) {
+        int x;
+        if (scanf("%d", &x) != 1) {
+            break;
+        }
+        int lo = 0, hi = n - 1, found = 0;
+        while (lo <= hi) {
+            int mid = (lo + hi) / 2;
+            printf("%d ", mid);
+            if (id[mid] == x) {
+                found = 1;
+                break;
+            }
+            if (id[mid] < x) {
+                lo = mid + 1;
+            } else {
+                hi = mid - 1;
+            }
+        }
+        printf("%s\n", found ? "找到" : "没有");
+    }
+    return 0;
+}

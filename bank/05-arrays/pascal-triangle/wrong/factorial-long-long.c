@@ -1,0 +1,24 @@
+#include <stdio.h>
+
+long long factorial(int k)
+{
+    long long f = 1;
+    for (int i = 2; i <= k; i++) {
+        f *= i;
+    }
+    return f;
+}
+
+int main(void)
+{
+    int n;
+    if (scanf("%d", &n) != 1) {
+        return 0;
+    }
+    for (int i = 0; i < n; i++) {
+        for (int j = 0; j <= i; j++) {
+            printf("%lld%c", factorial(i) / (factorial(j) * factorial(i - j)), j < i ? ' ' : '\n');
+        }
+    }
+    return 0;
+}

@@ -1,0 +1,27 @@
+#include <iostream>
+using namespace std;
+
+int main()
+{
+    int n;
+    if (!(cin >> n)) {
+        return 0;
+    }
+    int a[20];
+    for (int i = 0; i < n; i++) {
+        cin >> a[i];
+    }
+    for (int i = 0; i < n - 1; i++) {
+        for (int j = i + 1; j < n; j++) {
+            if (a[j] < a[i]) {
+                int t = a[i];
+                a[i] = a[j];
+                a[j] = t;
+            }
+        }
+        for (int j = 0; j < n; j++) {
+            cout << a[j] << (j + 1 < n ? ' ' : '\n');
+        }
+    }
+    return 0;
+}
