@@ -1,0 +1,45 @@
+#include <iostream>
+#include <string>
+using namespace std;
+
+int R, C;
+string grid[50];
+
+int fill(int r, int c)
+{
+    if (r < 0 || r >= R || c < 0 || c >= C || grid[r][c] != '#') {
+        return 0;
+    }
+    grid[r][c] = '~';
+    int size = 1;
+    for (int dr = -1; dr <= 1; dr++) {
+        for (int dc = -1; dc <= 1; dc++) {
+            size += fill(r + dr, c + dc);
+        }
+    }
+    return size;
+}
+
+int main()
+{
+    if (!(cin >> R >> C)) {
+        return 0;
+    }
+    for (int i = 0; i < R; i++) {
+        cin >> grid[i];
+    }
+    int lakes = 0, largest = 0;
+    for (int r = 0; r < R; r++) {
+        for (int c = 0; c < C; c++) {
+            if (grid[r][c] == '#') {
+                int size = fill(r, c);
+                lakes++;
+                if (size > largest) {
+                    largest = size;
+                }
+            }
+        }
+    }
+    cout << lakes << ' ' << largest << '\n';
+    return 0;
+}

@@ -1,0 +1,27 @@
+#include <stdio.h>
+
+long long range_sum(long long a, long long b)
+{
+    if (a > b) {
+        long long t = a;
+        a = b;
+        b = t;
+    }
+    return (a + b) * (b - a + 1) / 2;
+}
+
+int main(void)
+{
+    int q;
+    if (scanf("%d", &q) != 1) {
+        return 0;
+    }
+    for (int i = 0; i < q; i++) {
+        long long a, b;
+        if (scanf("%lld %lld", &a, &b) != 2) {
+            break;
+        }
+        printf("%lld\n", range_sum(a, b));
+    }
+    return 0;
+}

@@ -1,0 +1,43 @@
+#include <algorithm>
+#include <iostream>
+using namespace std;
+
+int n, T;
+int price[20];
+int ways = 0, fewest = -1;
+
+void choose(int i, long long sum, int count)
+{
+    if (sum > T) {
+        return;
+    }
+    if (i == n) {
+        if (sum == T) {
+            ways++;
+            if (fewest < 0 || count < fewest) {
+                fewest = count;
+            }
+        }
+        return;
+    }
+    choose(i + 1, sum + price[i], count + 1);
+    int j = i;
+    while (j < n && price[j] == price[i]) {
+        j++;
+    }
+    choose(j, sum, count);
+}
+
+int main()
+{
+    if (!(cin >> n >> T)) {
+        return 0;
+    }
+    for (int i = 0; i < n; i++) {
+        cin >> price[i];
+    }
+    sort(price, price + n);
+    choose(0, 0, 0);
+    cout << ways << ' ' << fewest << '\n';
+    return 0;
+}
