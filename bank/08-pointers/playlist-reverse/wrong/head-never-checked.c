@@ -1,0 +1,87 @@
+#include <stdio.h>
+#include <stdlib.h>
+
+struct node {
+    int id;
+    struct node *next;
+};
+
+struct node *reverse(struct node *head)
+{
+    struct node *prev = NULL;
+    while (head != NULL) {
+        struct node *next = head->next;
+        head->next = prev;
+        prev = head;
+        head = next;
+    }
+    return prev;
+}
+
+void remove_all(struct node *head, int x)
+{
+    struct node *p = head;
+    while (p != NULL && p->next != NULL) {
+        if (p->next->id == x) {
+            struct node *gone = p->next;
+            p->next = gone->next;
+            free(gone);
+        } else {
+            p = p->next;
+        }
+    }
+}
+
+void print(const struct node *head)
+{
+    if (head == NULL) {
+        printf("空\n");
+        return;
+    }
+    for (; head != NULL; head = head->next) {
+        printf("%d%c", head->id, head->next != NULL ? ' ' : '\n');
+    }
+}
+
+void free_all(struct node *head)
+{
+    while (head != NULL) {
+        struct node *next = head->next;
+        free(head);
+        head = next;
+    }
+}
+
+int main(void)
+{
+    int n, x;
+    if (scanf("%d", &n) != 1) {
+        return 0;
+    }
+    struct node *head = NULL, *tail = NULL;
+    for (int i = 0; i < n; i++) {
+        struct node *p = malloc(sizeof *p);
+        if (p == NULL || scanf("%d", &p->id) != 1) {
+            free(p);
+            free_all(head);
+            return 0;
+        }
+        p->next = NULL;
+        if (tail == NULL) {
+            head = p;
+        } else {
+            tail->next = p;
+        }
+        tail = p;
+    }
+    if (scanf("%d", &x) != 1) {
+        free_all(head);
+        return 0;
+    }
+    head = reverse(head);
+    print(head);
+    remove_all(head, x);
+    print(head);
+    free_all(head);
+    return 0;
+}

@@ -1,0 +1,48 @@
+#include <stdio.h>
+
+int my_strlen(const char *s)
+{
+    const char *p = s;
+    while (*p != '\0') {
+        p++;
+    }
+    return (int)(p - s);
+}
+
+void my_strcpy(char *dst, const char *src)
+{
+    while ((*dst++ = *src++) != '\0') {
+    }
+}
+
+int my_strcmp(const char *a, const char *b)
+{
+    while (*a != '\0' && *a == *b) {
+        a++;
+        b++;
+    }
+    return (unsigned char)*a - (unsigned char)*b;
+}
+
+void chomp(char *s)
+{
+    char *end = s + my_strlen(s);
+    while (end > s && (end[-1] == '\n' || end[-1] == '\r')) {
+        *--end = '\0';
+    }
+}
+
+int main(void)
+{
+    char a[205], b[205], joined[410];
+    if (fgets(a, sizeof a, stdin) == NULL || fgets(b, sizeof b, stdin) == NULL) {
+        return 0;
+    }
+    chomp(a);
+    chomp(b);
+    int la = my_strlen(a), lb = my_strlen(b);
+    my_strcpy(joined, a);
+    my_strcpy(joined + la, b);
+    printf("%d %d\n%d\n%s\n", la, lb, my_strcmp(a, b), joined);
+    return 0;
+}
