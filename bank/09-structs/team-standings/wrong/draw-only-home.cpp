@@ -1,0 +1,77 @@
+#include <algorithm>
+#include <iostream>
+#include <string>
+#include <vector>
+using namespace std;
+
+struct Team {
+    string name;
+    int played = 0, win = 0, draw = 0, loss = 0, goals_for = 0, goals_against = 0, points = 0;
+    int diff() const { return goals_for - goals_against; }
+};
+
+bool before(const Team &a, const Team &b)
+{
+    if (a.points != b.points) {
+        return a.points > b.points;
+    }
+    if (a.diff() != b.diff()) {
+        return a.diff() > b.diff();
+    }
+    if (a.goals_for != b.goals_for) {
+        return a.goals_for > b.goals_for;
+    }
+    return a.name < b.name;
+}
+
+int main()
+{
+    int n, m;
+    if (!(cin >> n)) {
+        return 0;
+    }
+    vector<Team> teams(n);
+    for (int i = 0; i < n; i++) {
+        cin >> teams[i].name;
+    }
+    cin >> m;
+    for (int k = 0; k < m; k++) {
+        string home, away;
+        int hg, ag;
+        cin >> home >> away >> hg >> ag;
+        Team *h = 0, *a = 0;
+        for (int i = 0; i < n; i++) {
+            if (teams[i].name == home) {
+                h = &teams[i];
+            } else if (teams[i].name == away) {
+                a = &teams[i];
+            }
+        }
+        h->played++;
+        a->played++;
+        h->goals_for += hg;
+        h->goals_against += ag;
+        a->goals_for += ag;
+        a->goals_against += hg;
+        if (hg > ag) {
+            h->win++;
+            h->points += 3;
+            a->loss++;
+        } else if (hg < ag) {
+            a->win++;
+            a->points += 3;
+            h->loss++;
+        } else {
+            h->draw++;
+            a->draw++;
+            h->points += 1;
+        }
+    }
+    sort(teams.begin(), teams.end(), before);
+    for (int i = 0; i < n; i++) {
+        const Team &t = teams[i];
+        cout << i + 1 << ' ' << t.name << ' ' << t.played << ' ' << t.win << ' ' << t.draw << ' ' << t.loss << ' '
+             << t.goals_for << ' ' << t.goals_against << ' ' << t.diff() << ' ' << t.points << '\n';
+    }
+    return 0;
+}
