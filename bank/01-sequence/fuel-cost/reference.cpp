@@ -11,6 +11,6 @@ int main()
     }
     double litres = d * c / 100;
     double cost = litres * p;
-    cout << fixed << setprecision(6) << litres << ' ' << cost << ' ' << cost / n << '\n';
+    cout << fixed << setprecision(9) << litres << ' ' << cost << ' ' << cost / n << '\n';
     return 0;
 }
