@@ -7,15 +7,21 @@ Three layers:
 - the assembler: the program folder's bank.json holds exactly the authored
   exercises, and broken folders stop the assembler with the exercise's name;
 - the running program: every reference is accepted by /api/judge in test and
-  sample mode, every starter compiles there, every wrong solution is refused.
+  sample mode, every starter compiles there, every wrong solution is refused;
+- the Windows build (windows lane): every reference and wrong solution compiled with
+  the mingw-w64 cross compiler and the judge's own flags, run under Wine (32-bit long,
+  the Windows C runtime) on every case by one runner process, and compared the judge's way.
 """
+import concurrent.futures
 import importlib.util
 import json
 import os
+import re
 import shutil
 import subprocess
 import sys
 import tempfile
+import time
 from pathlib import Path
 
 import pytest
@@ -292,3 +298,156 @@ def test_judge_refuses_every_wrong_solution(program, ex_id, name):
     assert verdict.get("compiled") is True, _summary(verdict)
     assert verdict["status"] == "failed"
     assert verdict["passed"] < verdict["total"]
+
+
+# ---- the same programs built for Windows, run under Wine ---------------------------------
+#
+# Learners run on Windows, where `long` has 32 bits and the C runtime is another one. Every
+# reference and every kept wrong solution is cross-compiled with the judge's flags and run on
+# its cases by tests/integration/bank_runner.cpp, a Windows program that starts each solution
+# itself (one Wine start for the whole bank instead of one per case) and compares outputs with
+# the judge's own comparison code.
+
+WINE_RUN = os.path.join(SOURCE, "scripts", "wine-run.sh")
+MINGW = {"c": "x86_64-w64-mingw32-gcc", "cpp": "x86_64-w64-mingw32-g++"}
+wine_lane = pytest.mark.skipif(
+    LANE != "windows" or not all(shutil.which(c) for c in MINGW.values()) or not shutil.which("wine"),
+    reason="the Windows builds of the bank run in the windows lane (mingw-w64 and Wine)")
+
+
+def judge_flags():
+    """The compile lines of the judge itself, minus the file names, by language."""
+    with open(os.path.join(SOURCE, "src", "judge", "pipeline.cpp"), encoding="utf-8") as f:
+        source = f.read()
+    flags = {}
+    for lang, name in (("c", "lang_c"), ("cpp", "lang_cpp")):
+        block = re.search(r"const language " + name + r"\{(.*?)\};", source, re.S).group(1)
+        literals = "".join(re.findall(r'"((?:[^"\\]|\\.)*)"', block))
+        line = re.search(r"(-std=\S+.*?)solution\.c(?:pp)? -o solution\.exe", literals).group(1)
+        flags[lang] = line.split()
+    return flags
+
+
+def _mingw_files(name):
+    """Where the cross compiler keeps a runtime file (its own search list)."""
+    p = subprocess.run([MINGW["c"], f"-print-file-name={name}"], capture_output=True, text=True)
+    found = p.stdout.strip()
+    candidates = [found] if os.path.isabs(found) else []
+    candidates.append(os.path.join("/usr/x86_64-w64-mingw32/lib", name))
+    return [c for c in dict.fromkeys(candidates) if os.path.exists(c)]
+
+
+def _win_path(path):
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+def _case_files(ex, kind):
+    folder = os.path.join(ex["folder"], kind)
+    return [(os.path.join(folder, f"{i}.in"), os.path.join(folder, f"{i}.out"))
+            for i in range(1, len(ex[kind]) + 1)]
+
+
+@pytest.fixture(scope="module")
+def windows_verdicts(tmp_path_factory):
+    """{(exercise id, program name): verdict letters} for every reference ("reference",
+    samples then tests) and wrong solution (tests, stopping at the first refusal), plus the
+    compile diagnostics of anything that did not build."""
+    work = tmp_path_factory.mktemp("bank-windows")
+    timings = {}
+    flags = judge_flags()
+    runner = work / "bank_runner.exe"
+    built = subprocess.run(
+        [MINGW["cpp"], "-std=c++20", "-O2", "-I", os.path.join(SOURCE, "src"),
+         os.path.join(HERE, "bank_runner.cpp"), os.path.join(SOURCE, "src", "judge", "compare.cpp"),
+         "-static", "-o", str(runner)], capture_output=True, text=True, timeout=600)
+    assert built.returncode == 0, built.stderr
+
+    jobs = []  # (key, lang, source, cases, stop, time limit ms)
+    for ex in EXERCISES:
+        cases = _case_files(ex, "samples") + _case_files(ex, "tests")
+        jobs.append(((ex["id"], "reference"), ex["lang"], ex["reference"], cases, False, 10000))
+        for name, source in ex["wrong"].items():
+            lang = "cpp" if name.endswith(".cpp") else "c"
+            jobs.append(((ex["id"], name), lang, source, _case_files(ex, "tests"), True, 3000))
+
+    def compile_one(index_job):
+        index, (key, lang, source, _cases, _stop, _limit) = index_job
+        src = work / f"p{index}{check.EXT[lang]}"
+        exe = work / f"p{index}.exe"
+        src.write_text(source, encoding="utf-8")
+        p = subprocess.run([MINGW[lang]] + flags[lang] + [str(src), "-o", str(exe)],
+                           capture_output=True, text=True, timeout=600)
+        return key, (exe if p.returncode == 0 else None), p.stderr
+
+    exes, problems = {}, {}
+    started = time.monotonic()
+    with concurrent.futures.ThreadPoolExecutor(max_workers=os.cpu_count() or 2) as pool:
+        for key, exe, diag in pool.map(compile_one, enumerate(jobs)):
+            if exe:
+                exes[key] = exe
+            else:
+                problems[key] = "does not compile for Windows:\n" + diag
+    timings["compile"] = time.monotonic() - started
+
+    plan = []
+    for key, _lang, _source, cases, stop, limit in jobs:
+        if key not in exes:
+            continue
+        plan.append("\t".join(["P", f"{key[0]}/{key[1]}", _win_path(exes[key]),
+                               BY_ID[key[0]]["compare"], "1" if stop else "0", str(limit)]))
+        plan += ["\t".join(["C", _win_path(i), _win_path(o)]) for i, o in cases]
+    plan_file, result_file = work / "plan.txt", work / "result.txt"
+    plan_file.write_text("\n".join(plan) + "\n", encoding="utf-8")
+    # The cross compiler's threads library is a DLL; on a learner's machine it sits beside the
+    # toolchain's gcc.exe, here Wine is told where to find it.
+    env = dict(os.environ)
+    dll_dirs = [os.path.dirname(p) for p in _mingw_files("libwinpthread-1.dll")]
+    if dll_dirs:
+        env["WINEPATH"] = ";".join(_win_path(d) for d in dll_dirs)
+    started = time.monotonic()
+    ran = subprocess.run([WINE_RUN, str(runner), _win_path(plan_file), _win_path(result_file), "2"],
+                         capture_output=True, text=True, timeout=1800, env=env)
+    timings["wine"] = time.monotonic() - started
+    assert ran.returncode == 0 and result_file.exists(), ran.stderr[-3000:]
+    verdicts = {}
+    for line in result_file.read_text(encoding="utf-8").splitlines():
+        name, _, letters = line.partition(" ")
+        ex_id, _, program = name.partition("/")
+        verdicts[(ex_id, program)] = letters
+    sys.stderr.write(f"bank under Wine: {len(jobs)} programs, compiled in {timings['compile']:.0f} s, "
+                     f"run in {timings['wine']:.0f} s\n")
+    return verdicts, problems
+
+
+def test_judge_flags_are_read_from_the_judge():
+    flags = judge_flags()
+    assert flags["c"][0] == "-std=c99" and "-pedantic-errors" in flags["c"]
+    assert flags["cpp"][0] == "-std=c++11" and "-static-libstdc++" in flags["cpp"]
+    assert all("solution" not in f for f in flags["c"] + flags["cpp"])
+
+
+@wine_lane
+@pytest.mark.parametrize("ex_id", sorted(BY_ID))
+def test_windows_build_of_the_reference_passes_every_case(windows_verdicts, ex_id):
+    verdicts, problems = windows_verdicts
+    key = (ex_id, "reference")
+    assert key not in problems, problems.get(key)
+    ex = BY_ID[ex_id]
+    letters = verdicts[key]
+    n_samples = len(ex["samples"])
+    assert len(letters) == n_samples + len(ex["tests"])
+    bad = [("samples" if i < n_samples else "tests") + f"/{i + 1 if i < n_samples else i + 1 - n_samples}: {v}"
+           for i, v in enumerate(letters) if v != "P"]
+    assert not bad, f"under Wine (P passed, W wrong, R exit code, T time, O output, L launch): {bad}"
+
+
+@wine_lane
+@pytest.mark.parametrize("ex_id,name", WRONG)
+def test_windows_build_of_a_wrong_solution_is_refused(windows_verdicts, ex_id, name):
+    verdicts, problems = windows_verdicts
+    key = (ex_id, name)
+    assert key not in problems, "a wrong solution must compile, so that the cases are what refuses it: " \
+        + problems.get(key, "")
+    letters = verdicts[key]
+    assert letters and set(letters) != {"P"}, f"wrong/{name} passes every test under Wine"
+    assert letters.rstrip("S")[-1] != "L", f"wrong/{name} could not be started under Wine: {letters}"
