@@ -48,45 +48,72 @@ native_only = pytest.mark.skipif(LANE != "linux" or not shutil.which("gcc"),
 
 
 # ---- the authored folders, with the real compilers --------------------------------------
+#
+# Everything is compiled and run once, on all cores, by a module fixture; the tests below
+# read its findings. A wrong solution meets the tests newest first (the edge cases that refuse
+# it were added last) and stops at its first refusal.
 
-@native_only
-@pytest.mark.parametrize("ex_id", sorted(BY_ID))
-def test_reference_matches_every_case_warning_free(ex_id):
-    ex = BY_ID[ex_id]
-    with tempfile.TemporaryDirectory() as work:
+def _native_check(ex):
+    found = {"reference": None, "starter": None, "wrong": {}}
+    with tempfile.TemporaryDirectory(prefix="bank-native-") as work:
         exe, diag = check.compile_source(ex["lang"], ex["reference"], work, "reference")
-        assert exe, diag
-        assert diag.strip() == "", f"reference should build without warnings:\n{diag}"
-        for kind in ("samples", "tests"):
-            for i, case in enumerate(ex[kind], 1):
-                code, out = check.run(exe, case["input"])
-                assert code == 0, f"{kind}/{i} exited with {code}"
-                assert check.outputs_match(out, case["output"], ex["compare"]), \
-                    f"{kind}/{i}: got {out[:300]!r}, expected {case['output'][:300]!r}"
+        problems = []
+        if not exe:
+            problems.append(diag)
+        else:
+            if diag.strip():
+                problems.append(f"reference should build without warnings:\n{diag}")
+            for kind in ("samples", "tests"):
+                for i, case in enumerate(ex[kind], 1):
+                    code, out = check.run(exe, case["input"])
+                    if code != 0:
+                        problems.append(f"{kind}/{i} exited with {code}")
+                    elif not check.outputs_match(out, case["output"], ex["compare"]):
+                        problems.append(f"{kind}/{i}: got {out[:300]!r}, expected {case['output'][:300]!r}")
+        found["reference"] = problems
+        exe, diag = check.compile_source(ex["lang"], ex["starter"], work, "starter")
+        found["starter"] = None if exe else diag
+        for name, source in ex["wrong"].items():
+            lang = "cpp" if name.endswith(".cpp") else "c"
+            exe, diag = check.compile_source(lang, source, work, "wrong")
+            if not exe:
+                found["wrong"][name] = "a wrong solution must compile, so that the cases are what refuses it:\n" + diag
+                continue
+            refused = False
+            for case in reversed(ex["tests"]):
+                code, out = check.run(exe, case["input"], timeout=3)
+                if code != 0 or not check.outputs_match(out, case["output"], ex["compare"]):
+                    refused = True
+                    break
+            found["wrong"][name] = None if refused else f"wrong/{name} passes every test"
+    return ex["id"], found
+
+
+@pytest.fixture(scope="module")
+def native():
+    with concurrent.futures.ThreadPoolExecutor(max_workers=max(2, os.cpu_count() or 2)) as pool:
+        return dict(pool.map(_native_check, EXERCISES))
 
 
 @native_only
 @pytest.mark.parametrize("ex_id", sorted(BY_ID))
-def test_starter_compiles(ex_id):
-    ex = BY_ID[ex_id]
-    with tempfile.TemporaryDirectory() as work:
-        exe, diag = check.compile_source(ex["lang"], ex["starter"], work, "starter")
-        assert exe, diag
+def test_reference_matches_every_case_warning_free(native, ex_id):
+    problems = native[ex_id]["reference"]
+    assert not problems, "\n".join(problems)
+
+
+@native_only
+@pytest.mark.parametrize("ex_id", sorted(BY_ID))
+def test_starter_compiles(native, ex_id):
+    diag = native[ex_id]["starter"]
+    assert diag is None, diag
 
 
 @native_only
 @pytest.mark.parametrize("ex_id,name", WRONG)
-def test_wrong_solution_fails_a_test(ex_id, name):
-    ex = BY_ID[ex_id]
-    lang = "cpp" if name.endswith(".cpp") else "c"
-    with tempfile.TemporaryDirectory() as work:
-        exe, diag = check.compile_source(lang, ex["wrong"][name], work, "wrong")
-        assert exe, f"a wrong solution must compile, so that the cases are what refuses it:\n{diag}"
-        verdicts = []
-        for case in ex["tests"]:
-            code, out = check.run(exe, case["input"], timeout=3)
-            verdicts.append(code == 0 and check.outputs_match(out, case["output"], ex["compare"]))
-        assert not all(verdicts), f"wrong/{name} passes every test"
+def test_wrong_solution_fails_a_test(native, ex_id, name):
+    problem = native[ex_id]["wrong"][name]
+    assert problem is None, problem
 
 
 # The comparison used above must itself tell right from wrong the way the judge does.
