@@ -180,6 +180,19 @@ def test_program_folder_holds_the_authored_bank():
             assert q[kind] == [{"input": c["input"], "output": c["output"]} for c in e[kind]], f"{q['id']}.{kind}"
 
 
+def _read_limit():
+    with open(os.path.join(SOURCE, "src", "store", "store.h"), encoding="utf-8") as f:
+        return int(re.search(r"store_file_limit = (\d+)", f.read()).group(1))
+
+
+def test_bundled_bank_leaves_room_under_the_read_limit():
+    """The program reads the bank whole up to a fixed limit; the bundled one keeps half of it
+    free for the banks that teachers merge in."""
+    _bundled_bank()
+    size = os.path.getsize(os.path.join(APP, "data", "bank.json"))
+    assert size <= _read_limit() // 2, f"the bundled bank has {size} bytes"
+
+
 def _assembler():
     for name in ("bank_assemble", "host-bank/bank_assemble"):
         path = os.path.join(BUILD or "", name)
