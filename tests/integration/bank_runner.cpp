@@ -8,7 +8,9 @@
 //   C <input file> <expected output file>      (cases of the P line above, in order)
 // Result: one line per program, "<name> <verdicts>", one letter per case:
 //   P passed, W wrong answer (or a NUL byte in the output), R exit code not 0,
-//   T time limit, O output limit, L could not start, S skipped after a stop.
+//   T time limit, O output limit, L could not start, S skipped after a stop;
+// then, for each wrong answer of a program that does not stop, "# <name> <case number> <output>"
+// with the first 300 bytes of the output, control bytes and backslashes as \xHH.
 #include <windows.h>
 
 #include <atomic>
@@ -35,6 +37,7 @@ struct program {
   DWORD time_ms = 10000;
   std::vector<test_case> cases;
   std::string verdicts;
+  std::vector<std::string> notes;  // outputs of wrong answers, for the report
 };
 
 std::wstring wide(const std::string& s) {
@@ -62,8 +65,13 @@ HANDLE open_inheritable(const std::wstring& path, bool write) {
                      write ? CREATE_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
+// Workers start children at the same time; a child inherits every inheritable handle that
+// exists at its start, so handles are inheritable only inside this lock, just for the one start.
+CRITICAL_SECTION start_lock;
+
 // One run: stdin from the input file, stdout into a scratch file, stderr discarded.
-char run_case(const program& p, const test_case& c, const std::wstring& scratch) {
+char run_case(const program& p, const test_case& c, const std::wstring& scratch, std::string* shown) {
+  EnterCriticalSection(&start_lock);
   HANDLE in = open_inheritable(wide(c.input), false);
   HANDLE out = open_inheritable(scratch, true);
   HANDLE err = open_inheritable(L"NUL", true);
@@ -71,6 +79,7 @@ char run_case(const program& p, const test_case& c, const std::wstring& scratch)
     if (in != INVALID_HANDLE_VALUE) CloseHandle(in);
     if (out != INVALID_HANDLE_VALUE) CloseHandle(out);
     if (err != INVALID_HANDLE_VALUE) CloseHandle(err);
+    LeaveCriticalSection(&start_lock);
     return 'L';
   }
   STARTUPINFOW si{};
@@ -85,6 +94,8 @@ char run_case(const program& p, const test_case& c, const std::wstring& scratch)
                                 nullptr, &si, &pi);
   CloseHandle(in);
   if (err != INVALID_HANDLE_VALUE) CloseHandle(err);
+  SetHandleInformation(out, HANDLE_FLAG_INHERIT, 0);
+  LeaveCriticalSection(&start_lock);
   if (!started) {
     CloseHandle(out);
     return 'L';
@@ -116,7 +127,20 @@ char run_case(const program& p, const test_case& c, const std::wstring& scratch)
   if (actual.find('\0') != std::string::npos) return 'W';
   std::string expected;
   if (!read_file(c.expected, expected)) return 'L';
-  return outputs_match(actual.c_str(), expected.c_str(), p.float_mode) ? 'P' : 'W';
+  if (outputs_match(actual.c_str(), expected.c_str(), p.float_mode)) return 'P';
+  if (shown) {
+    for (size_t i = 0; i < actual.size() && i < 300; ++i) {
+      unsigned char ch = static_cast<unsigned char>(actual[i]);
+      if (ch < 0x20 || ch == '\\' || ch >= 0x7f) {
+        char esc[8];
+        std::snprintf(esc, sizeof esc, "\\x%02x", ch);
+        *shown += esc;
+      } else {
+        *shown += static_cast<char>(ch);
+      }
+    }
+  }
+  return 'W';
 }
 
 std::vector<std::string> split_tabs(const std::string& line) {
@@ -167,6 +191,7 @@ int main(int argc, char** argv) {
     }
   }
 
+  InitializeCriticalSection(&start_lock);
   int workers = argc > 3 ? std::atoi(argv[3]) : 2;
   if (workers < 1) workers = 1;
   wchar_t temp[MAX_PATH];
@@ -182,8 +207,10 @@ int main(int argc, char** argv) {
         program& p = programs[i];
         bool stopped = false;
         for (const test_case& c : p.cases) {
-          char v = stopped ? 'S' : run_case(p, c, scratch);
+          std::string shown;
+          char v = stopped ? 'S' : run_case(p, c, scratch, p.stop ? nullptr : &shown);
           p.verdicts += v;
+          if (v == 'W' && !p.stop) p.notes.push_back(std::to_string(p.verdicts.size()) + " " + shown);
           if (v != 'P' && p.stop) stopped = true;
         }
       }
@@ -197,7 +224,10 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "bank_runner: cannot write %s\n", argv[2]);
     return 2;
   }
-  for (const program& p : programs) std::fprintf(out, "%s %s\n", p.name.c_str(), p.verdicts.c_str());
+  for (const program& p : programs) {
+    std::fprintf(out, "%s %s\n", p.name.c_str(), p.verdicts.c_str());
+    for (const std::string& note : p.notes) std::fprintf(out, "# %s %s\n", p.name.c_str(), note.c_str());
+  }
   std::fclose(out);
   return 0;
 }

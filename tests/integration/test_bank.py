@@ -408,12 +408,34 @@ def windows_verdicts(tmp_path_factory):
     work = tmp_path_factory.mktemp("bank-windows")
     timings = {}
     flags = judge_flags()
-    runner = work / "bank_runner.exe"
-    built = subprocess.run(
-        [MINGW["cpp"], "-std=c++20", "-O2", "-I", os.path.join(SOURCE, "src"),
-         os.path.join(HERE, "bank_runner.cpp"), os.path.join(SOURCE, "src", "judge", "compare.cpp"),
-         "-static", "-o", str(runner)], capture_output=True, text=True, timeout=600)
-    assert built.returncode == 0, built.stderr
+    # Builds are kept by content (compiler, flags, sources) in the build folder, so a second run
+    # compiles only what changed.
+    cache = Path(BUILD) / "bank-wine-cache" if BUILD and os.path.isdir(BUILD) else work / "cache"
+    cache.mkdir(parents=True, exist_ok=True)
+    versions = {lang: subprocess.run([cc, "--version"], capture_output=True, text=True).stdout
+                for lang, cc in MINGW.items()}
+
+    def cached(lang, texts):
+        digest = hashlib.sha256("\0".join([versions[lang]] + texts).encode()).hexdigest()
+        return cache / f"{digest[:32]}.exe"
+
+    def keep(built_exe, exe):
+        partial = exe.with_suffix(f".{os.getpid()}.{built_exe.stem}.tmp")
+        shutil.copyfile(built_exe, partial)
+        os.replace(partial, exe)
+
+    runner_sources = [os.path.join(HERE, "bank_runner.cpp"), os.path.join(SOURCE, "src", "judge", "compare.cpp")]
+    runner_headers = [os.path.join(SOURCE, "src", *p.split("/"))
+                      for p in ("judge/judge_internal.h", "json/text_buffer.h", "platform/proc.h")]
+    runner_flags = ["-std=c++20", "-O2", "-I", os.path.join(SOURCE, "src"), "-static"]
+    runner = cached("cpp", [" ".join(runner_flags)] + [Path(f).read_text(encoding="utf-8")
+                                                        for f in runner_sources + runner_headers])
+    if not runner.exists():
+        built_runner = work / "bank_runner.exe"
+        built = subprocess.run([MINGW["cpp"]] + runner_flags + runner_sources + ["-o", str(built_runner)],
+                               capture_output=True, text=True, timeout=1200)
+        assert built.returncode == 0, built.stderr
+        keep(built_runner, runner)
 
     # Every Wine process start is costly, so a case whose input and expected output both repeat
     # an earlier one of the same program runs once (samples often reappear among the tests), and
@@ -427,17 +449,9 @@ def windows_verdicts(tmp_path_factory):
             lang = "cpp" if name.endswith(".cpp") else "c"
             jobs.append(((ex["id"], name), lang, source, _case_files(ex, "tests")[::-1], True, 3000))
 
-    # Builds are kept by content (compiler, flags, source) in the build folder, so a second run
-    # compiles only what changed.
-    cache = Path(BUILD) / "bank-wine-cache" if BUILD and os.path.isdir(BUILD) else work / "cache"
-    cache.mkdir(parents=True, exist_ok=True)
-    versions = {lang: subprocess.run([cc, "--version"], capture_output=True, text=True).stdout
-                for lang, cc in MINGW.items()}
-
     def compile_one(index_job):
         index, (key, lang, source, _cases, _stop, _limit) = index_job
-        digest = hashlib.sha256("\0".join([versions[lang], " ".join(flags[lang]), source]).encode()).hexdigest()
-        exe = cache / f"{digest[:32]}.exe"
+        exe = cached(lang, [" ".join(flags[lang]), source])
         if exe.exists():
             return key, exe, ""
         src = work / f"p{index}{check.EXT[lang]}"
@@ -447,9 +461,7 @@ def windows_verdicts(tmp_path_factory):
                            capture_output=True, text=True, timeout=600)
         if p.returncode != 0:
             return key, None, p.stderr
-        partial = cache / f"{digest[:32]}.{index}.tmp"
-        shutil.copyfile(built_exe, partial)
-        os.replace(partial, exe)
+        keep(built_exe, exe)
         return key, exe, p.stderr
 
     exes, problems = {}, {}
@@ -461,7 +473,7 @@ def windows_verdicts(tmp_path_factory):
             else:
                 problems[key] = "does not compile for Windows:\n" + diag
     timings["compile"] = time.monotonic() - started
-    for stale in set(cache.iterdir()) - set(exes.values()):  # builds of sources that changed since
+    for stale in set(cache.iterdir()) - set(exes.values()) - {runner}:  # builds of sources that changed since
         stale.unlink(missing_ok=True)
 
     plan = []
@@ -484,15 +496,21 @@ def windows_verdicts(tmp_path_factory):
                          capture_output=True, text=True, timeout=1800, env=env)
     timings["wine"] = time.monotonic() - started
     assert ran.returncode == 0 and result_file.exists(), ran.stderr[-3000:]
-    verdicts = {}
+    verdicts, outputs = {}, {}
     for line in result_file.read_text(encoding="utf-8").splitlines():
+        if line.startswith("# "):
+            name, _, rest = line[2:].partition(" ")
+            number, _, shown = rest.partition(" ")
+            ex_id, _, program = name.partition("/")
+            outputs[(ex_id, program, int(number))] = shown
+            continue
         name, _, letters = line.partition(" ")
         ex_id, _, program = name.partition("/")
         verdicts[(ex_id, program)] = letters
     runs = sum(len(v.rstrip("S")) for v in verdicts.values())
     sys.stderr.write(f"bank under Wine: {len(jobs)} programs, compiled in {timings['compile']:.0f} s, "
                      f"{runs} runs in {timings['wine']:.0f} s\n")
-    return verdicts, problems
+    return verdicts, problems, outputs
 
 
 def test_judge_flags_are_read_from_the_judge():
@@ -505,21 +523,22 @@ def test_judge_flags_are_read_from_the_judge():
 @wine_lane
 @pytest.mark.parametrize("ex_id", sorted(BY_ID))
 def test_windows_build_of_the_reference_passes_every_case(windows_verdicts, ex_id):
-    verdicts, problems = windows_verdicts
+    verdicts, problems, outputs = windows_verdicts
     key = (ex_id, "reference")
     assert key not in problems, problems.get(key)
     ex = BY_ID[ex_id]
     cases = _distinct(ex, _case_files(ex, "samples") + _case_files(ex, "tests"))
     letters = verdicts[key]
     assert len(letters) == len(cases)
-    bad = [f"{os.path.relpath(i, ex['folder'])}: {v}" for (i, _o), v in zip(cases, letters) if v != "P"]
+    bad = [f"{os.path.relpath(i, ex['folder'])}: {v} {outputs.get((ex_id, 'reference', n), '')}"
+           for n, ((i, _o), v) in enumerate(zip(cases, letters), 1) if v != "P"]
     assert not bad, f"under Wine (P passed, W wrong, R exit code, T time, O output, L launch): {bad}"
 
 
 @wine_lane
 @pytest.mark.parametrize("ex_id,name", WRONG)
 def test_windows_build_of_a_wrong_solution_is_refused(windows_verdicts, ex_id, name):
-    verdicts, problems = windows_verdicts
+    verdicts, problems, _outputs = windows_verdicts
     key = (ex_id, name)
     assert key not in problems, "a wrong solution must compile, so that the cases are what refuses it: " \
         + problems.get(key, "")
