@@ -7,15 +7,22 @@ Three layers:
 - the assembler: the program folder's bank.json holds exactly the authored
   exercises, and broken folders stop the assembler with the exercise's name;
 - the running program: every reference is accepted by /api/judge in test and
-  sample mode, every starter compiles there, every wrong solution is refused.
+  sample mode, every starter compiles there, every wrong solution is refused;
+- the Windows build (windows lane): every reference and wrong solution compiled with
+  the mingw-w64 cross compiler and the judge's own flags, run under Wine (32-bit long,
+  the Windows C runtime) on every case by one runner process, and compared the judge's way.
 """
+import concurrent.futures
+import hashlib
 import importlib.util
 import json
 import os
+import re
 import shutil
 import subprocess
 import sys
 import tempfile
+import time
 from pathlib import Path
 
 import pytest
@@ -41,45 +48,72 @@ native_only = pytest.mark.skipif(LANE != "linux" or not shutil.which("gcc"),
 
 
 # ---- the authored folders, with the real compilers --------------------------------------
+#
+# Everything is compiled and run once, on all cores, by a module fixture; the tests below
+# read its findings. A wrong solution meets the tests newest first (the edge cases that refuse
+# it were added last) and stops at its first refusal.
 
-@native_only
-@pytest.mark.parametrize("ex_id", sorted(BY_ID))
-def test_reference_matches_every_case_warning_free(ex_id):
-    ex = BY_ID[ex_id]
-    with tempfile.TemporaryDirectory() as work:
+def _native_check(ex):
+    found = {"reference": None, "starter": None, "wrong": {}}
+    with tempfile.TemporaryDirectory(prefix="bank-native-") as work:
         exe, diag = check.compile_source(ex["lang"], ex["reference"], work, "reference")
-        assert exe, diag
-        assert diag.strip() == "", f"reference should build without warnings:\n{diag}"
-        for kind in ("samples", "tests"):
-            for i, case in enumerate(ex[kind], 1):
-                code, out = check.run(exe, case["input"])
-                assert code == 0, f"{kind}/{i} exited with {code}"
-                assert check.outputs_match(out, case["output"], ex["compare"]), \
-                    f"{kind}/{i}: got {out[:300]!r}, expected {case['output'][:300]!r}"
+        problems = []
+        if not exe:
+            problems.append(diag)
+        else:
+            if diag.strip():
+                problems.append(f"reference should build without warnings:\n{diag}")
+            for kind in ("samples", "tests"):
+                for i, case in enumerate(ex[kind], 1):
+                    code, out = check.run(exe, case["input"])
+                    if code != 0:
+                        problems.append(f"{kind}/{i} exited with {code}")
+                    elif not check.outputs_match(out, case["output"], ex["compare"]):
+                        problems.append(f"{kind}/{i}: got {out[:300]!r}, expected {case['output'][:300]!r}")
+        found["reference"] = problems
+        exe, diag = check.compile_source(ex["lang"], ex["starter"], work, "starter")
+        found["starter"] = None if exe else diag
+        for name, source in ex["wrong"].items():
+            lang = "cpp" if name.endswith(".cpp") else "c"
+            exe, diag = check.compile_source(lang, source, work, "wrong")
+            if not exe:
+                found["wrong"][name] = "a wrong solution must compile, so that the cases are what refuses it:\n" + diag
+                continue
+            refused = False
+            for case in reversed(ex["tests"]):
+                code, out = check.run(exe, case["input"], timeout=3)
+                if code != 0 or not check.outputs_match(out, case["output"], ex["compare"]):
+                    refused = True
+                    break
+            found["wrong"][name] = None if refused else f"wrong/{name} passes every test"
+    return ex["id"], found
+
+
+@pytest.fixture(scope="module")
+def native():
+    with concurrent.futures.ThreadPoolExecutor(max_workers=max(2, os.cpu_count() or 2)) as pool:
+        return dict(pool.map(_native_check, EXERCISES))
 
 
 @native_only
 @pytest.mark.parametrize("ex_id", sorted(BY_ID))
-def test_starter_compiles(ex_id):
-    ex = BY_ID[ex_id]
-    with tempfile.TemporaryDirectory() as work:
-        exe, diag = check.compile_source(ex["lang"], ex["starter"], work, "starter")
-        assert exe, diag
+def test_reference_matches_every_case_warning_free(native, ex_id):
+    problems = native[ex_id]["reference"]
+    assert not problems, "\n".join(problems)
+
+
+@native_only
+@pytest.mark.parametrize("ex_id", sorted(BY_ID))
+def test_starter_compiles(native, ex_id):
+    diag = native[ex_id]["starter"]
+    assert diag is None, diag
 
 
 @native_only
 @pytest.mark.parametrize("ex_id,name", WRONG)
-def test_wrong_solution_fails_a_test(ex_id, name):
-    ex = BY_ID[ex_id]
-    lang = "cpp" if name.endswith(".cpp") else "c"
-    with tempfile.TemporaryDirectory() as work:
-        exe, diag = check.compile_source(lang, ex["wrong"][name], work, "wrong")
-        assert exe, f"a wrong solution must compile, so that the cases are what refuses it:\n{diag}"
-        verdicts = []
-        for case in ex["tests"]:
-            code, out = check.run(exe, case["input"], timeout=3)
-            verdicts.append(code == 0 and check.outputs_match(out, case["output"], ex["compare"]))
-        assert not all(verdicts), f"wrong/{name} passes every test"
+def test_wrong_solution_fails_a_test(native, ex_id, name):
+    problem = native[ex_id]["wrong"][name]
+    assert problem is None, problem
 
 
 # The comparison used above must itself tell right from wrong the way the judge does.
@@ -144,6 +178,19 @@ def test_program_folder_holds_the_authored_bank():
             assert q[key] == e[key], f"{q['id']}.{key}"
         for kind in ("samples", "tests"):
             assert q[kind] == [{"input": c["input"], "output": c["output"]} for c in e[kind]], f"{q['id']}.{kind}"
+
+
+def _read_limit():
+    with open(os.path.join(SOURCE, "src", "store", "store.h"), encoding="utf-8") as f:
+        return int(re.search(r"store_file_limit = (\d+)", f.read()).group(1))
+
+
+def test_bundled_bank_leaves_room_under_the_read_limit():
+    """The program reads the bank whole up to a fixed limit; the bundled one keeps half of it
+    free for the banks that teachers merge in."""
+    _bundled_bank()
+    size = os.path.getsize(os.path.join(APP, "data", "bank.json"))
+    assert size <= _read_limit() // 2, f"the bundled bank has {size} bytes"
 
 
 def _assembler():
@@ -292,3 +339,209 @@ def test_judge_refuses_every_wrong_solution(program, ex_id, name):
     assert verdict.get("compiled") is True, _summary(verdict)
     assert verdict["status"] == "failed"
     assert verdict["passed"] < verdict["total"]
+
+
+# ---- the same programs built for Windows, run under Wine ---------------------------------
+#
+# Learners run on Windows, where `long` has 32 bits and the C runtime is another one. Every
+# reference and every kept wrong solution is cross-compiled with the judge's flags and run on
+# its cases by tests/integration/bank_runner.cpp, a Windows program that starts each solution
+# itself (one Wine start for the whole bank instead of one per case) and compares outputs with
+# the judge's own comparison code.
+
+WINE_RUN = os.path.join(SOURCE, "scripts", "wine-run.sh")
+MINGW = {"c": "x86_64-w64-mingw32-gcc", "cpp": "x86_64-w64-mingw32-g++"}
+wine_lane = pytest.mark.skipif(
+    LANE != "windows" or not all(shutil.which(c) for c in MINGW.values()) or not shutil.which("wine"),
+    reason="the Windows builds of the bank run in the windows lane (mingw-w64 and Wine)")
+
+
+def judge_flags():
+    """The compile lines of the judge itself, minus the file names, by language."""
+    with open(os.path.join(SOURCE, "src", "judge", "pipeline.cpp"), encoding="utf-8") as f:
+        source = f.read()
+    flags = {}
+    for lang, name in (("c", "lang_c"), ("cpp", "lang_cpp")):
+        block = re.search(r"const language " + name + r"\{(.*?)\};", source, re.S).group(1)
+        literals = "".join(re.findall(r'"((?:[^"\\]|\\.)*)"', block))
+        line = re.search(r"(-std=\S+.*?)solution\.c(?:pp)? -o solution\.exe", literals).group(1)
+        flags[lang] = line.split()
+    return flags
+
+
+def _mingw_files(name):
+    """Where the cross compiler keeps a runtime file (its own search list)."""
+    p = subprocess.run([MINGW["c"], f"-print-file-name={name}"], capture_output=True, text=True)
+    found = p.stdout.strip()
+    candidates = [found] if os.path.isabs(found) else []
+    candidates.append(os.path.join("/usr/x86_64-w64-mingw32/lib", name))
+    return [c for c in dict.fromkeys(candidates) if os.path.exists(c)]
+
+
+def _distinct(ex, cases):
+    """The cases with distinct (input, expected output) texts, first occurrence kept."""
+    seen, kept = set(), []
+    for i, o in cases:
+        with open(i, "rb") as fi, open(o, "rb") as fo:
+            content = (fi.read(), fo.read())
+        if content not in seen:
+            seen.add(content)
+            kept.append((i, o))
+    return kept
+
+
+def _win_path(path):
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+def _case_files(ex, kind):
+    folder = os.path.join(ex["folder"], kind)
+    return [(os.path.join(folder, f"{i}.in"), os.path.join(folder, f"{i}.out"))
+            for i in range(1, len(ex[kind]) + 1)]
+
+
+@pytest.fixture(scope="module")
+def windows_verdicts(tmp_path_factory):
+    """{(exercise id, program name): verdict letters} for every reference ("reference",
+    samples then tests) and wrong solution (tests, stopping at the first refusal), plus the
+    compile diagnostics of anything that did not build."""
+    work = tmp_path_factory.mktemp("bank-windows")
+    timings = {}
+    flags = judge_flags()
+    # Builds are kept by content (compiler, flags, sources) in the build folder, so a second run
+    # compiles only what changed.
+    cache = Path(BUILD) / "bank-wine-cache" if BUILD and os.path.isdir(BUILD) else work / "cache"
+    cache.mkdir(parents=True, exist_ok=True)
+    versions = {lang: subprocess.run([cc, "--version"], capture_output=True, text=True).stdout
+                for lang, cc in MINGW.items()}
+
+    def cached(lang, texts):
+        digest = hashlib.sha256("\0".join([versions[lang]] + texts).encode()).hexdigest()
+        return cache / f"{digest[:32]}.exe"
+
+    def keep(built_exe, exe):
+        partial = exe.with_suffix(f".{os.getpid()}.{built_exe.stem}.tmp")
+        shutil.copyfile(built_exe, partial)
+        os.replace(partial, exe)
+
+    runner_sources = [os.path.join(HERE, "bank_runner.cpp"), os.path.join(SOURCE, "src", "judge", "compare.cpp")]
+    runner_headers = [os.path.join(SOURCE, "src", *p.split("/"))
+                      for p in ("judge/judge_internal.h", "json/text_buffer.h", "platform/proc.h")]
+    runner_flags = ["-std=c++20", "-O2", "-I", os.path.join(SOURCE, "src"), "-static"]
+    runner = cached("cpp", [" ".join(runner_flags)] + [Path(f).read_text(encoding="utf-8")
+                                                        for f in runner_sources + runner_headers])
+    if not runner.exists():
+        built_runner = work / "bank_runner.exe"
+        built = subprocess.run([MINGW["cpp"]] + runner_flags + runner_sources + ["-o", str(built_runner)],
+                               capture_output=True, text=True, timeout=1200)
+        assert built.returncode == 0, built.stderr
+        keep(built_runner, runner)
+
+    # Every Wine process start is costly, so a case whose input and expected output both repeat
+    # an earlier one of the same program runs once (samples often reappear among the tests), and
+    # a wrong solution meets the tests newest first (the edge cases that refuse it come last)
+    # and stops at its first refusal.
+    jobs = []  # (key, lang, source, cases, stop, time limit ms)
+    for ex in EXERCISES:
+        cases = _case_files(ex, "samples") + _case_files(ex, "tests")
+        jobs.append(((ex["id"], "reference"), ex["lang"], ex["reference"], _distinct(ex, cases), False, 10000))
+        for name, source in ex["wrong"].items():
+            lang = "cpp" if name.endswith(".cpp") else "c"
+            jobs.append(((ex["id"], name), lang, source, _case_files(ex, "tests")[::-1], True, 3000))
+
+    def compile_one(index_job):
+        index, (key, lang, source, _cases, _stop, _limit) = index_job
+        exe = cached(lang, [" ".join(flags[lang]), source])
+        if exe.exists():
+            return key, exe, ""
+        src = work / f"p{index}{check.EXT[lang]}"
+        built_exe = work / f"p{index}.exe"
+        src.write_text(source, encoding="utf-8")
+        p = subprocess.run([MINGW[lang]] + flags[lang] + [str(src), "-o", str(built_exe)],
+                           capture_output=True, text=True, timeout=600)
+        if p.returncode != 0:
+            return key, None, p.stderr
+        keep(built_exe, exe)
+        return key, exe, p.stderr
+
+    exes, problems = {}, {}
+    started = time.monotonic()
+    with concurrent.futures.ThreadPoolExecutor(max_workers=os.cpu_count() or 2) as pool:
+        for key, exe, diag in pool.map(compile_one, enumerate(jobs)):
+            if exe:
+                exes[key] = exe
+            else:
+                problems[key] = "does not compile for Windows:\n" + diag
+    timings["compile"] = time.monotonic() - started
+    for stale in set(cache.iterdir()) - set(exes.values()) - {runner}:  # builds of sources that changed since
+        stale.unlink(missing_ok=True)
+
+    plan = []
+    for key, _lang, _source, cases, stop, limit in jobs:
+        if key not in exes:
+            continue
+        plan.append("\t".join(["P", f"{key[0]}/{key[1]}", _win_path(exes[key]),
+                               BY_ID[key[0]]["compare"], "1" if stop else "0", str(limit)]))
+        plan += ["\t".join(["C", _win_path(i), _win_path(o)]) for i, o in cases]
+    plan_file, result_file = work / "plan.txt", work / "result.txt"
+    plan_file.write_text("\n".join(plan) + "\n", encoding="utf-8")
+    # The cross compiler's threads library is a DLL; on a learner's machine it sits beside the
+    # toolchain's gcc.exe, here Wine is told where to find it.
+    env = dict(os.environ)
+    dll_dirs = [os.path.dirname(p) for p in _mingw_files("libwinpthread-1.dll")]
+    if dll_dirs:
+        env["WINEPATH"] = ";".join(_win_path(d) for d in dll_dirs)
+    started = time.monotonic()
+    ran = subprocess.run([WINE_RUN, str(runner), _win_path(plan_file), _win_path(result_file), "4"],
+                         capture_output=True, text=True, timeout=1800, env=env)
+    timings["wine"] = time.monotonic() - started
+    assert ran.returncode == 0 and result_file.exists(), ran.stderr[-3000:]
+    verdicts, outputs = {}, {}
+    for line in result_file.read_text(encoding="utf-8").splitlines():
+        if line.startswith("# "):
+            name, _, rest = line[2:].partition(" ")
+            number, _, shown = rest.partition(" ")
+            ex_id, _, program = name.partition("/")
+            outputs[(ex_id, program, int(number))] = shown
+            continue
+        name, _, letters = line.partition(" ")
+        ex_id, _, program = name.partition("/")
+        verdicts[(ex_id, program)] = letters
+    runs = sum(len(v.rstrip("S")) for v in verdicts.values())
+    sys.stderr.write(f"bank under Wine: {len(jobs)} programs, compiled in {timings['compile']:.0f} s, "
+                     f"{runs} runs in {timings['wine']:.0f} s\n")
+    return verdicts, problems, outputs
+
+
+def test_judge_flags_are_read_from_the_judge():
+    flags = judge_flags()
+    assert flags["c"][0] == "-std=c99" and "-pedantic-errors" in flags["c"]
+    assert flags["cpp"][0] == "-std=c++11" and "-static-libstdc++" in flags["cpp"]
+    assert all("solution" not in f for f in flags["c"] + flags["cpp"])
+
+
+@wine_lane
+@pytest.mark.parametrize("ex_id", sorted(BY_ID))
+def test_windows_build_of_the_reference_passes_every_case(windows_verdicts, ex_id):
+    verdicts, problems, outputs = windows_verdicts
+    key = (ex_id, "reference")
+    assert key not in problems, problems.get(key)
+    ex = BY_ID[ex_id]
+    cases = _distinct(ex, _case_files(ex, "samples") + _case_files(ex, "tests"))
+    letters = verdicts[key]
+    assert len(letters) == len(cases)
+    bad = [f"{os.path.relpath(i, ex['folder'])}: {v} {outputs.get((ex_id, 'reference', n), '')}"
+           for n, ((i, _o), v) in enumerate(zip(cases, letters), 1) if v != "P"]
+    assert not bad, f"under Wine (P passed, W wrong, R exit code, T time, O output, L launch): {bad}"
+
+
+@wine_lane
+@pytest.mark.parametrize("ex_id,name", WRONG)
+def test_windows_build_of_a_wrong_solution_is_refused(windows_verdicts, ex_id, name):
+    verdicts, problems, _outputs = windows_verdicts
+    key = (ex_id, name)
+    assert key not in problems, "a wrong solution must compile, so that the cases are what refuses it: " \
+        + problems.get(key, "")
+    letters = verdicts[key]
+    assert letters and set(letters) != {"P"}, f"wrong/{name} passes every test under Wine"
+    assert letters.rstrip("S")[-1] != "L", f"wrong/{name} could not be started under Wine: {letters}"

@@ -1,0 +1,12 @@
+#include <stdio.h>
+
+int main(void)
+{
+    char name[32];
+    if (scanf("%31s", name) != 1) {
+        return 0;
+    }
+    printf("Hello,%s!\n", name);
+    printf("Welcome to the club.\n");
+    return 0;
+}

@@ -1,0 +1,20 @@
+#include <stdio.h>
+
+int main(void)
+{
+    int age, price;
+    if (scanf("%d", &age) != 1) {
+        return 0;
+    }
+    if (age < 6) {
+        price = 0;
+    } else if (age < 18) {
+        price = 30;
+    } else if (age < 60) {
+        price = 60;
+    } else {
+        price = 60;
+    }
+    printf("%d\n", price);
+    return 0;
+}

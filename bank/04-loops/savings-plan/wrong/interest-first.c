@@ -1,0 +1,16 @@
+#include <stdio.h>
+
+int main(void)
+{
+    double a, r, balance = 0;
+    int n, i;
+    if (scanf("%lf %lf %d", &a, &r, &n) != 3) {
+        return 0;
+    }
+    for (i = 0; i < n; i++) {
+        balance *= 1 + r / 100;
+        balance += a;
+    }
+    printf("%.2f\n", balance);
+    return 0;
+}

@@ -1,0 +1,26 @@
+#include <stdio.h>
+
+int max3(int a, int b, int c)
+{
+    int m = 0;
+    if (a > m) {
+        m = a;
+    }
+    if (b > m) {
+        m = b;
+    }
+    if (c > m) {
+        m = c;
+    }
+    return m;
+}
+
+int main(void)
+{
+    int a, b, c;
+    if (scanf("%d %d %d", &a, &b, &c) != 3) {
+        return 0;
+    }
+    printf("%d\n", max3(a, b, c));
+    return 0;
+}

@@ -1,0 +1,34 @@
+#include <algorithm>
+#include <iostream>
+#include <string>
+#include <vector>
+using namespace std;
+
+struct student {
+    string name;
+    int total;
+};
+
+bool before(const student &a, const student &b)
+{
+    return a.total > b.total;
+}
+
+int main()
+{
+    int n;
+    if (!(cin >> n)) {
+        return 0;
+    }
+    vector<student> list(n);
+    for (int i = 0; i < n; i++) {
+        int chinese, math;
+        cin >> list[i].name >> chinese >> math;
+        list[i].total = chinese + math;
+    }
+    stable_sort(list.begin(), list.end(), before);
+    for (int i = 0; i < n; i++) {
+        cout << i + 1 << ' ' << list[i].name << ' ' << list[i].total << '\n';
+    }
+    return 0;
+}

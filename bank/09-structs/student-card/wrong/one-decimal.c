@@ -1,0 +1,19 @@
+#include <stdio.h>
+
+struct student {
+    char name[32];
+    int age;
+    double height;
+};
+
+int main(void)
+{
+    struct student s;
+    if (scanf("%31s %d %lf", s.name, &s.age, &s.height) != 3) {
+        return 0;
+    }
+    printf("Name: %s\n", s.name);
+    printf("Age: %d\n", s.age);
+    printf("Height: %.1f\n", s.height);
+    return 0;
+}
