@@ -584,7 +584,8 @@ int service_run(const service_config& cfg) {
   s.by_name.free = s.by_address.free = cfg.free_failures;
   s.by_name.limit = cfg.max_failures;
   s.by_address.limit = cfg.max_failures_per_address;
-  s.by_address.free = std::max(cfg.free_failures, cfg.max_failures_per_address / 2);
+  // A whole classroom may share one address behind NAT: no slowing there, only the limit.
+  s.by_address.free = cfg.max_failures_per_address;
   s.by_name.lockout_ms = s.by_address.lockout_ms = int64_t{cfg.lockout_seconds} * 1000;
 
   int hashes = cfg.parallel_hashes > 0 ? cfg.parallel_hashes
