@@ -3,9 +3,12 @@
 #include <httplib.h>
 #include <openssl/ssl.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -251,9 +254,9 @@ void do_register(const httplib::Request& req, httplib::Response& res) {
   }
   std::string recovery = new_recovery_code();
   std::string password_hash = hash_secret(*password);
-  std::string recovery_hash = hash_secret(recovery_canonical(recovery));
+  std::string recovery_hash = recovery_digest(recovery);
   wipe(*password);
-  if (password_hash.empty() || recovery_hash.empty()) return fail(res, 500, msg::internal);
+  if (password_hash.empty()) return fail(res, 500, msg::internal);
   std::string id = new_uuid(), token = new_token(), now = unix_now();
 
   db_lease l(svc->db);
@@ -337,9 +340,9 @@ void do_recover(const httplib::Request& req, httplib::Response& res) {
     if (!r.ok()) return fail(res, 503, msg::storage);
     if (!r.rows.empty()) id = r.rows[0][0], stored_name = r.rows[0][1], old_hash = r.rows[0][2];
   }
-  int ok = 0;
-  if (old_hash && id && stored_name && !code.empty()) ok = verify_secret(*old_hash, code);
-  else verify_nothing(code);
+  // The digest is computed whether or not the account exists, and compared in constant time.
+  std::string digest = recovery_digest(code);
+  int ok = old_hash && id && stored_name && !code.empty() && same_secret(*old_hash, digest);
   wipe(code);
   if (!ok) {
     wipe(*password);
@@ -349,9 +352,9 @@ void do_recover(const httplib::Request& req, httplib::Response& res) {
   limiter_clear(&svc->by_name, key);
   std::string recovery = new_recovery_code();
   std::string password_hash = hash_secret(*password);
-  std::string recovery_hash = hash_secret(recovery_canonical(recovery));
+  std::string recovery_hash = recovery_digest(recovery);
   wipe(*password);
-  if (password_hash.empty() || recovery_hash.empty()) return fail(res, 500, msg::internal);
+  if (password_hash.empty()) return fail(res, 500, msg::internal);
 
   // The code is spent: the update only lands while the old code is still the stored one,
   // so two recoveries with the same code cannot both succeed. Every earlier sign-in ends.
@@ -424,6 +427,78 @@ std::optional<long long> revision_of(const json_doc* doc, int at) {
   return negative && v ? -1 : v;
 }
 
+// Progress writes are committed in groups: whoever finds no commit under way takes every
+// waiting write into one transaction, so one disk sync acknowledges many learners. Each
+// write is still its own compare-and-set, judged in arrival order, and nobody is answered
+// before the commit that holds their write is durable.
+struct put_job {
+  std::string account;
+  long long revision = 0;
+  std::string_view state;
+  int status = 0;  // 200, 409, or 503 when the group could not be committed
+  std::string current_revision, current_state;
+  bool done = false;
+};
+
+std::mutex put_lock;
+std::condition_variable put_finished;
+std::vector<put_job*> put_queue;
+bool put_committing = false;
+constexpr size_t put_group_max = 256;
+
+bool run_put_group(const std::vector<put_job*>& group) {
+  db_lease l(svc->db);
+  db_tx tx(l.conn, true);
+  if (!tx.open) return false;
+  std::string now = unix_now();
+  for (put_job* j : group) {
+    std::string rev = std::to_string(j->revision);
+    db_result r = db_query(l.conn,
+        "UPDATE progress SET revision = revision + 1, state = $1, updated_at = $2 "
+        "WHERE account_id = $3 AND revision = $4", {j->state, now, j->account, rev});
+    if (!r.ok()) return false;
+    if (r.changes == 1) {
+      j->status = 200;
+      continue;
+    }
+    r = db_query(l.conn, "SELECT revision, state FROM progress WHERE account_id = $1", {j->account});
+    if (!r.ok() || r.rows.empty() || !r.rows[0][0] || !r.rows[0][1]) return false;
+    j->status = 409;
+    j->current_revision = std::move(*r.rows[0][0]);
+    j->current_state = std::move(*r.rows[0][1]);
+  }
+  return tx.commit();
+}
+
+void submit_put(put_job* job) {
+  std::unique_lock<std::mutex> g(put_lock);
+  put_queue.push_back(job);
+  while (!job->done) {
+    if (put_committing) {
+      put_finished.wait(g);
+      continue;
+    }
+    put_committing = true;
+    size_t n = std::min(put_queue.size(), put_group_max);
+    std::vector<put_job*> group(put_queue.begin(), put_queue.begin() + static_cast<long>(n));
+    put_queue.erase(put_queue.begin(), put_queue.begin() + static_cast<long>(n));
+    g.unlock();
+    bool ok = false;
+    try {
+      ok = run_put_group(group);
+    } catch (...) {
+      ok = false;
+    }
+    g.lock();
+    for (put_job* j : group) {
+      if (!ok) j->status = 503;
+      j->done = true;
+    }
+    put_committing = false;
+    put_finished.notify_all();
+  }
+}
+
 void do_progress_put(const httplib::Request& req, httplib::Response& res) {
   auto account = signed_in(req, res);
   if (!account) return;
@@ -433,26 +508,16 @@ void do_progress_put(const httplib::Request& req, httplib::Response& res) {
   if (!revision) return fail(res, 400, msg::bad_revision);
   int at = j_get(&doc, 0, "state");
   if (at < 0 || doc.tokens[at].type != 'o') return fail(res, 400, msg::bad_state);
-  std::string_view state(doc.text + doc.tokens[at].start,
-                         static_cast<size_t>(doc.tokens[at].end - doc.tokens[at].start));
-  if (state.size() > state_limit) return fail(res, 413, msg::state_too_large);
-
-  std::string rev = std::to_string(*revision);
-  db_lease l(svc->db);
-  db_tx tx(l.conn, true);
-  if (!tx.open) return fail(res, 503, msg::storage);
-  // Compare-and-set: the state lands only on the revision the client last saw.
-  db_result r = db_query(l.conn,
-      "UPDATE progress SET revision = revision + 1, state = $1, updated_at = $2 "
-      "WHERE account_id = $3 AND revision = $4", {state, unix_now(), *account, rev});
-  if (!r.ok()) return fail(res, 503, msg::storage);
-  if (r.changes == 1) {
-    if (!tx.commit()) return fail(res, 503, msg::storage);
-    return answer(res, 200, "{\"revision\":" + std::to_string(*revision + 1) + "}");
-  }
-  r = db_query(l.conn, "SELECT revision, state FROM progress WHERE account_id = $1", {*account});
-  if (!r.ok() || r.rows.empty() || !r.rows[0][0] || !r.rows[0][1]) return fail(res, 503, msg::storage);
-  answer(res, 409, progress_text(*r.rows[0][0], *r.rows[0][1], msg::stale));
+  put_job job;
+  job.account = *account;
+  job.revision = *revision;
+  job.state = std::string_view(doc.text + doc.tokens[at].start,
+                               static_cast<size_t>(doc.tokens[at].end - doc.tokens[at].start));
+  if (job.state.size() > state_limit) return fail(res, 413, msg::state_too_large);
+  submit_put(&job);
+  if (job.status == 200) return answer(res, 200, "{\"revision\":" + std::to_string(*revision + 1) + "}");
+  if (job.status == 409) return answer(res, 409, progress_text(job.current_revision, job.current_state, msg::stale));
+  fail(res, 503, msg::storage);
 }
 
 void do_health(const httplib::Request&, httplib::Response& res) {
@@ -531,7 +596,17 @@ const char* message_for(int status) {
   }
 }
 
+// The listening socket, as the library made it (for its backlog, see service_run).
+int listening = -1;
+
 void configure(httplib::Server& srv, const service_config& cfg) {
+  // The library's default would be SO_REUSEPORT, which lets a second service on the same
+  // port take half of the connections: a mistake in a deployment must fail loudly instead.
+  srv.set_socket_options([](int sock) {
+    int yes = 1;
+    setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    listening = sock;
+  });
   int threads = cfg.threads;
   srv.new_task_queue = [threads] { return new httplib::ThreadPool(static_cast<size_t>(threads)); };
   srv.set_payload_max_length(body_limit);
@@ -633,6 +708,9 @@ int service_run(const service_config& cfg) {
     db_close(s.db);
     return 1;
   }
+  // The library listens with a backlog of 5: a class signing in at once would overflow it
+  // (and with SYN cookies the extra clients are reset). Listening again only raises it.
+  if (listening >= 0) ::listen(listening, 1024);
 
   // SIGTERM and SIGINT end the service in order: stop accepting, finish what runs, close.
   sigset_t stops;

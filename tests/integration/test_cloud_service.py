@@ -512,7 +512,7 @@ def test_sqlite_file_is_private_and_durable(start_cloud, tmp_path):
         assert con.execute("PRAGMA journal_mode").fetchone()[0] == "wal"
         # only hashes are stored
         row = con.execute("SELECT password_hash, recovery_hash FROM accounts").fetchone()
-        assert row[0].startswith("$argon2id$") and row[1].startswith("$argon2id$")
+        assert row[0].startswith("$argon2id$v=19$m=64,t=1,p=1$") and len(row[1]) == 64
         assert all(len(h) == 64 for (h,) in con.execute("SELECT token_hash FROM tokens"))
     finally:
         con.close()
