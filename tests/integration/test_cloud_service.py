@@ -458,6 +458,33 @@ def test_two_services_share_one_postgresql_database(postgres, tmp_path):
             svc.stop()
 
 
+def test_service_survives_a_postgresql_restart(postgres, tmp_path):
+    svc = CloudService.start(tmp_path / "d", database=postgres.new_database(), args=("--db-connections", "2"))
+    try:
+        t = svc.register("重启")["token"]
+        postgres.halt()
+        try:
+            r = svc.request("GET", "/v1/progress", token=t)
+            assert r.status == 503 and "数据库" in error_of(r)
+            assert svc.request("GET", "/health").status == 503
+        finally:
+            postgres.resume()
+        # the dropped connections are opened again: no request fails once the server is back
+        for i in range(4):
+            assert svc.request("GET", "/v1/progress", token=t).status == 200
+            assert svc.request("PUT", "/v1/progress", {"revision": i, "state": {"n": i}}, token=t).status == 200
+        assert svc.login("重启").status == 200
+    finally:
+        svc.stop()
+
+
+def test_second_service_on_a_taken_port_fails(cloud, tmp_path):
+    p = subprocess.run([str(CLOUD), "--listen", f"127.0.0.1:{cloud.port}", "--data", str(tmp_path / "other")],
+                       capture_output=True, text=True, timeout=60)
+    assert p.returncode == 1 and "无法监听" in p.stderr
+    assert cloud.request("GET", "/health").status == 200
+
+
 # ---- deployment ----------------------------------------------------------------------------
 
 @pytest.fixture(scope="module")
