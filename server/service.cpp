@@ -233,10 +233,21 @@ void failed_try(const std::string& key, const std::string& address) {
   limiter_fail(&svc->by_address, address, now);
 }
 
+// Sign-ins kept per account: a new one beyond this ends the oldest, so an account that
+// signs in on computer after computer without signing out cannot grow without bound.
+constexpr int tokens_per_account = 50;
+
 // Stores a fresh token for the account inside the caller's transaction.
 bool add_token(db_conn* c, const std::string& account, const std::string& token) {
-  return db_query(c, "INSERT INTO tokens (token_hash, account_id, created_at) VALUES ($1, $2, $3)",
-                  {token_digest(token), account, unix_now()}).ok();
+  std::string digest = token_digest(token);
+  auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                std::chrono::system_clock::now().time_since_epoch()).count();
+  return db_query(c, "INSERT INTO tokens (token_hash, account_id, created_ms) VALUES ($1, $2, $3)",
+                  {digest, account, std::to_string(static_cast<long long>(ms))}).ok() &&
+         db_query(c, "DELETE FROM tokens WHERE account_id = $1 AND token_hash <> $2 AND token_hash NOT IN "
+                     "(SELECT token_hash FROM tokens WHERE account_id = $1 AND token_hash <> $2 "
+                     "ORDER BY created_ms DESC, token_hash LIMIT $3)",
+                  {account, digest, std::to_string(tokens_per_account - 1)}).ok();
 }
 
 // ---- routes ---------------------------------------------------------------------------
@@ -462,7 +473,18 @@ bool run_put_group(const std::vector<put_job*>& group) {
       continue;
     }
     r = db_query(l.conn, "SELECT revision, state FROM progress WHERE account_id = $1", {j->account});
-    if (!r.ok() || r.rows.empty() || !r.rows[0][0] || !r.rows[0][1]) return false;
+    if (!r.ok()) return false;
+    if (r.rows.empty() || !r.rows[0][0] || !r.rows[0][1]) {
+      // An account without a record (restored from an old back-up, say) starts at 0.
+      if (j->revision == 0) {
+        if (!db_query(l.conn, "INSERT INTO progress (account_id, revision, state, updated_at) VALUES ($1, 1, $2, $3)",
+                      {j->account, j->state, now}).ok())
+          return false;
+        j->status = 200;
+        continue;
+      }
+      r.rows = {{std::string("0"), std::string("{}")}};
+    }
     j->status = 409;
     j->current_revision = std::move(*r.rows[0][0]);
     j->current_state = std::move(*r.rows[0][1]);

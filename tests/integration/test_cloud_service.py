@@ -543,3 +543,28 @@ def test_sqlite_file_is_private_and_durable(start_cloud, tmp_path):
         assert all(len(h) == 64 for (h,) in con.execute("SELECT token_hash FROM tokens"))
     finally:
         con.close()
+
+
+def test_sign_ins_per_account_are_bounded_newest_kept(cloud):
+    tokens = [cloud.register("多次")["token"]] + [cloud.login("多次").json()["token"] for _ in range(50)]
+    # 51 sign-ins, 50 kept: one of the oldest ended (times are in ms), the newest always works
+    works = [cloud.request("GET", "/v1/progress", token=t).status == 200 for t in tokens]
+    assert works.count(False) == 1 and works.index(False) < 5 and works[-1]
+
+
+def test_raised_hash_cost_applies_at_the_next_sign_in(start_cloud, tmp_path):
+    cloud = start_cloud()
+    cloud.register("升级")
+    assert cloud.stop() == 0
+    stronger = start_cloud(args=("--argon2-ops", "2", "--argon2-mem-kib", "128"))
+    assert stronger.login("升级").status == 200
+    assert stronger.login("升级", "wrong password").status == 401
+    if stronger.database is None:
+        import sqlite3
+        con = sqlite3.connect(f"file:{tmp_path / 'data' / 'tavrin-cloud.sqlite3'}?mode=ro", uri=True)
+        try:
+            (h,) = con.execute("SELECT password_hash FROM accounts").fetchone()
+        finally:
+            con.close()
+        assert h.startswith("$argon2id$v=19$m=128,t=2,p=1$")
+    assert stronger.login("升级").status == 200
