@@ -17,6 +17,7 @@ struct db_conn {
   sqlite3* sq = nullptr;
   PGconn* pg = nullptr;
   std::unordered_map<const char*, sqlite3_stmt*> cached;  // SQLite statements by their text
+  std::unordered_map<const char*, std::string> prepared;  // PostgreSQL statement names by text
   bool holds_writer = false;
   bool in_tx = false;
 };
@@ -117,6 +118,7 @@ db_result pg_take(PGresult* res, PGconn* pg) {
 bool pg_reconnect(db_conn* c) {
   if (c->in_tx || PQstatus(c->pg) != CONNECTION_BAD) return false;
   PQreset(c->pg);
+  c->prepared.clear();  // they went with the old session
   return PQstatus(c->pg) == CONNECTION_OK &&
          pg_take(PQexec(c->pg, "SET client_encoding = 'UTF8'; SET synchronous_commit = on"), c->pg).ok();
 }
@@ -126,8 +128,19 @@ db_result pg_query(db_conn* c, const char* sql, std::initializer_list<std::strin
   std::vector<const char*> values;
   for (auto& s : copies) values.push_back(s.c_str());
   for (int attempt = 0;; attempt++) {
-    PGresult* res = PQexecParams(c->pg, sql, static_cast<int>(values.size()), nullptr,
-                                 values.data(), nullptr, nullptr, 0);
+    // Each statement is parsed and planned once per connection.
+    auto it = c->prepared.find(sql);
+    if (it == c->prepared.end()) {
+      std::string name = "s" + std::to_string(c->prepared.size());
+      db_result p = pg_take(PQprepare(c->pg, name.c_str(), sql, 0, nullptr), c->pg);
+      if (!p.ok()) {
+        if (attempt > 0 || !pg_reconnect(c)) return p;
+        continue;
+      }
+      it = c->prepared.emplace(sql, name).first;
+    }
+    PGresult* res = PQexecPrepared(c->pg, it->second.c_str(), static_cast<int>(values.size()), values.data(),
+                                   nullptr, nullptr, 0);
     db_result r = pg_take(res, c->pg);
     if (r.status != db_status::error || attempt > 0 || !pg_reconnect(c)) return r;
   }
