@@ -205,9 +205,11 @@ def test_recovery_replaces_the_code_the_password_and_every_session(cloud):
     assert r.status == 200
 
 
+# the limiter lives in the process: one storage is enough
+@pytest.mark.parametrize("storage", ["sqlite"], indirect=True)
 def test_rate_limit_per_name_then_per_address(start_cloud):
     cloud = start_cloud(args=("--free-failures", "3", "--max-failures", "3",
-                              "--max-failures-per-address", "6", "--lockout", "3", "--trust-proxy"))
+                              "--max-failures-per-address", "6", "--lockout", "10", "--trust-proxy"))
     cloud.register("limited")
     for _ in range(3):
         assert cloud.login("limited", "wrong password").status == 401
@@ -232,6 +234,24 @@ def test_rate_limit_per_name_then_per_address(start_cloud):
     wait_for(lambda: cloud.login("limited").status == 200, 60, "the lockout to end")
 
 
+# the limiter lives in the process: one storage is enough
+@pytest.mark.parametrize("storage", ["sqlite"], indirect=True)
+def test_failures_beyond_the_free_ones_are_slowed(start_cloud):
+    cloud = start_cloud(args=("--free-failures", "2", "--max-failures", "50", "--lockout", "600"))
+    cloud.register("slowed")
+    for _ in range(2):
+        assert cloud.login("slowed", "wrong password").status == 401
+    # the third failure opens a wait of 1 s, the fourth of 2 s, ...
+    for expected_wait in (1, 2):
+        early = cloud.login("slowed", "wrong password")
+        assert early.status == 429 and 1 <= int(early.headers["retry-after"]) <= expected_wait
+        wait_for(lambda: cloud.login("slowed", "wrong password").status == 401, 60, "the wait to pass")
+    assert cloud.login("slowed").status == 429  # too soon again, even with the right password
+    wait_for(lambda: cloud.login("slowed").status == 200, 60, "the wait to pass")
+
+
+# the limiter lives in the process: one storage is enough
+@pytest.mark.parametrize("storage", ["sqlite"], indirect=True)
 def test_forwarded_address_is_ignored_unless_the_proxy_is_trusted(start_cloud):
     cloud = start_cloud(args=("--free-failures", "2", "--max-failures", "100",
                               "--max-failures-per-address", "2", "--lockout", "600"))
