@@ -59,7 +59,11 @@ std::vector<put_job*> put_queue;
 bool put_committing = false;
 constexpr size_t put_group_max = 256;
 
-bool run_put_group(const std::vector<put_job*>& group) {
+bool run_put_group(std::vector<put_job*> group) {
+  // Rows are locked in the order of their account ids, so groups of several service
+  // processes on one PostgreSQL database cannot deadlock; writes to one account keep
+  // their arrival order.
+  std::stable_sort(group.begin(), group.end(), [](const put_job* a, const put_job* b) { return a->account < b->account; });
   db_lease l(svc->db);
   db_tx tx(l.conn, true);
   if (!tx.open) return false;

@@ -478,6 +478,44 @@ def test_two_services_share_one_postgresql_database(postgres, tmp_path):
             svc.stop()
 
 
+def test_two_services_writing_crosswise_never_fail(postgres, tmp_path):
+    url = postgres.new_database()
+    a = CloudService.start(tmp_path / "a", database=url)
+    b = CloudService.start(tmp_path / "b", database=url)
+    try:
+        tokens = [a.register(f"cross{i}")["token"] for i in range(6)]
+        statuses = []
+        wins = [0] * len(tokens)
+
+        def worker(svc, order):
+            conn = svc.connection()
+            for _ in range(25):
+                for i in order:
+                    rev = svc.request("GET", "/v1/progress", token=tokens[i], conn=conn).json()["revision"]
+                    r = svc.request("PUT", "/v1/progress", {"revision": rev, "state": {"n": rev + 1}},
+                                    token=tokens[i], conn=conn)
+                    statuses.append(r.status)
+                    if r.status == 200:
+                        wins[i] += 1
+            conn.close()
+
+        forward, backward = list(range(len(tokens))), list(reversed(range(len(tokens))))
+        threads = [threading.Thread(target=worker, args=(svc, order))
+                   for svc in (a, b, a, b) for order in (forward, backward)]
+        for th in threads:
+            th.start()
+        for th in threads:
+            th.join()
+        assert set(statuses) <= {200, 409}, sorted(set(statuses))
+        # every win is one revision: nothing was lost or counted twice
+        for i, t in enumerate(tokens):
+            got = b.request("GET", "/v1/progress", token=t).json()
+            assert got == {"revision": wins[i], "state": {"n": wins[i]}}
+    finally:
+        a.stop()
+        b.stop()
+
+
 def test_service_survives_a_postgresql_restart(postgres, tmp_path):
     svc = CloudService.start(tmp_path / "d", database=postgres.new_database(), args=("--db-connections", "2"))
     try:
