@@ -117,8 +117,11 @@ bool token_shaped(std::string_view t) {
 std::optional<std::string> signed_in(const httplib::Request& req, httplib::Response& res,
                                      std::string* digest_out) {
   std::string h = req.get_header_value("Authorization");
-  const std::string_view prefix = "Bearer ";
-  if (h.size() <= prefix.size() || h.compare(0, prefix.size(), prefix) != 0 ||
+  const std::string_view prefix = "bearer ";  // the scheme's name is case-insensitive
+  bool scheme = h.size() > prefix.size();
+  for (size_t i = 0; scheme && i < prefix.size(); i++)
+    scheme = (h[i] >= 'A' && h[i] <= 'Z' ? h[i] - 'A' + 'a' : h[i]) == prefix[i];
+  if (!scheme ||
       !token_shaped(std::string_view(h).substr(prefix.size()))) {
     wipe(h);
     fail(res, 401, msg::bad_token);

@@ -181,6 +181,10 @@ def test_logout_revokes_that_token_only(cloud):
         r = cloud.request(method, path, body, token=first)
         assert r.status == 401, (method, path, r.status)
     assert cloud.request("GET", "/v1/progress", token=second).status == 200
+    # the scheme's name is case-insensitive; anything but a bearer token is not
+    assert cloud.request("GET", "/v1/progress", headers={"Authorization": "bearer " + second}).status == 200
+    for value in ("Basic " + second, second, "Bearer  " + second, "Bearer " + second + "x"):
+        assert cloud.request("GET", "/v1/progress", headers={"Authorization": value}).status == 401, value
 
 
 def test_recovery_replaces_the_code_the_password_and_every_session(cloud):
