@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -223,19 +224,25 @@ int service_run(const service_config& cfg) {
   sigaddset(&stops, SIGINT);
   pthread_sigmask(SIG_BLOCK, &stops, nullptr);
   signal(SIGPIPE, SIG_IGN);
+  std::atomic<bool> finished{false};
   std::thread waiter([&] {
     int sig = 0;
     sigwait(&stops, &sig);
-    srv->stop();
+    // A signal that comes before the accept loop runs must not be lost: stopping a server
+    // that is not running yet does nothing, so keep asking until the loop has ended.
+    while (!finished) {
+      srv->stop();
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
   });
 
   std::string shown = cfg.host.find(':') != std::string::npos ? "[" + cfg.host + "]" : cfg.host;
   std::printf("tavrin-cloud 已启动：%s://%s:%d （%s）\n", tls ? "https" : "http", shown.c_str(), port,
               db_pool_kind(s.db) == db_kind::postgresql ? "PostgreSQL" : "SQLite");
   std::fflush(stdout);
-  bool ok = srv->listen_after_bind();
-  if (!ok && srv->is_running()) srv->stop();
-  pthread_kill(waiter.native_handle(), SIGTERM);
+  srv->listen_after_bind();
+  finished = true;
+  pthread_kill(waiter.native_handle(), SIGTERM);  // wakes the waiter if no signal came
   waiter.join();
   db_close(s.db);
   std::printf("tavrin-cloud 已停止。\n");
