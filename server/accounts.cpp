@@ -89,6 +89,16 @@ void do_register(const httplib::Request& req, httplib::Response& res) {
     wipe(*password);
     return fail(res, 400, msg::bad_password);
   }
+  // Each registration costs a password hash and a row: one address gets a bounded number
+  // an hour, generous enough for a whole school behind one NAT address.
+  std::string address = client_address(req);
+  int64_t now_ms = steady_ms();
+  if (int wait = limiter_check(&svc->registrations, address, now_ms)) {
+    wipe(*password);
+    fail(res, 429, msg::too_many);
+    return res.set_header("Retry-After", std::to_string(wait));
+  }
+  limiter_fail(&svc->registrations, address, now_ms);
   std::string recovery = new_recovery_code();
   std::string password_hash = hash_secret(*password);
   std::string recovery_hash = recovery_digest(recovery);

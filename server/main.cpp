@@ -24,6 +24,7 @@ const char* const usage =
     "  --max-failures N          同一用户名失败几次后暂停登录（默认 10）\n"
     "  --max-failures-per-address N  同一客户端地址失败几次后暂停（默认 100）\n"
     "  --lockout SECONDS         暂停时长，秒（默认 900）\n"
+    "  --max-registrations-per-address N  同一客户端地址每小时可注册的账号数（默认 300）\n"
     "不加 --tls-cert 时只允许监听本机回环地址，由反向代理提供 HTTPS。\n";
 
 bool loopback_host(const std::string& h) {
@@ -77,6 +78,8 @@ const count_option count_options[] = {
     {"--max-failures", 1, 1000000, [](service_config* c, long long n) { c->max_failures = static_cast<int>(n); }},
     {"--max-failures-per-address", 1, 1000000,
      [](service_config* c, long long n) { c->max_failures_per_address = static_cast<int>(n); }},
+    {"--max-registrations-per-address", 1, 100000000,
+     [](service_config* c, long long n) { c->max_registrations_per_address = static_cast<int>(n); }},
     {"--lockout", 1, 86400 * 30, [](service_config* c, long long n) { c->lockout_seconds = static_cast<int>(n); }},
 };
 

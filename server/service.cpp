@@ -167,6 +167,8 @@ int service_run(const service_config& cfg) {
   // A whole classroom may share one address behind NAT: no slowing there, only the limit.
   s.by_address.free = cfg.max_failures_per_address;
   s.by_name.lockout_ms = s.by_address.lockout_ms = int64_t{cfg.lockout_seconds} * 1000;
+  s.registrations.free = s.registrations.limit = cfg.max_registrations_per_address;
+  s.registrations.lockout_ms = 3600 * 1000;
 
   int hashes = cfg.parallel_hashes > 0 ? cfg.parallel_hashes
                                        : std::max(1u, std::thread::hardware_concurrency());

@@ -48,6 +48,7 @@ struct service {
   service_config cfg;
   db_pool* db = nullptr;
   attempt_limiter by_name, by_address;
+  attempt_limiter registrations;  // per client address, an hour's window
 };
 extern service* svc;
 

@@ -238,6 +238,20 @@ def test_rate_limit_per_name_then_per_address(start_cloud):
     wait_for(lambda: cloud.login("limited").status == 200, 60, "the lockout to end")
 
 
+@pytest.mark.parametrize("storage", ["sqlite"], indirect=True)
+def test_registrations_per_address_are_bounded(start_cloud):
+    cloud = start_cloud(args=("--max-registrations-per-address", "2", "--trust-proxy"))
+    cloud.register("r1")
+    r = cloud.request("POST", "/v1/register", {"username": "r1", "password": PASSWORD})
+    assert r.status == 409  # a refused name still cost a hash: it counts
+    r = cloud.request("POST", "/v1/register", {"username": "r3", "password": PASSWORD})
+    assert r.status == 429 and "稍后" in error_of(r) and int(r.headers["retry-after"]) > 0
+    other = cloud.request("POST", "/v1/register", {"username": "r3", "password": PASSWORD},
+                          headers={"X-Forwarded-For": "192.0.2.7"})
+    assert other.status == 201
+    assert cloud.login("r1").status == 200  # signing in is not affected
+
+
 # the limiter lives in the process: one storage is enough
 @pytest.mark.parametrize("storage", ["sqlite"], indirect=True)
 def test_failures_beyond_the_free_ones_are_slowed(start_cloud):
