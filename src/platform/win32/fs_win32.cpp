@@ -1,6 +1,9 @@
 // Files and folders on Windows: wide-character calls only, paths converted from UTF-8 here.
 #include "platform/fs.h"
 
+#include <cstdlib>
+#include <cstring>
+
 #include "platform/wildcard.h"
 #include "platform/win32/wide.h"
 
@@ -16,8 +19,8 @@ namespace {
 
 // ReadFile/WriteFile take 32-bit counts; stay well below that per call.
 constexpr DWORD kChunk = 1u << 30;
-constexpr int kRenameRetries = 10;
-constexpr DWORD kRenameRetryMs = 20;
+constexpr int kRenameRetries = 25;
+constexpr DWORD kRenameRetryMs = 40;
 
 bool write_all(HANDLE h, std::string_view bytes) {
   const char* p = bytes.data();
@@ -93,34 +96,60 @@ std::optional<std::string> file_read_all(const std::string& path, uint64_t limit
   return out;
 }
 
+namespace {
+
+// Moves the open file h onto target, replacing it, without letting go of h: nobody can
+// open the temporary file between our last write and the rename.
+bool rename_held(HANDLE h, const std::wstring& target) {
+  const size_t size = sizeof(FILE_RENAME_INFO) + target.size() * sizeof(wchar_t);
+  auto* info = static_cast<FILE_RENAME_INFO*>(::calloc(1, size));
+  if (!info) return false;
+  info->ReplaceIfExists = TRUE;
+  info->RootDirectory = nullptr;
+  info->FileNameLength = static_cast<DWORD>(target.size() * sizeof(wchar_t));
+  std::memcpy(info->FileName, target.c_str(), (target.size() + 1) * sizeof(wchar_t));
+  bool ok = ::SetFileInformationByHandle(h, FileRenameInfo, info, static_cast<DWORD>(size)) != 0;
+  DWORD err = ::GetLastError();
+  ::free(info);
+  ::SetLastError(err);
+  return ok;
+}
+
+}  // namespace
+
 // Files here live under the user's own profile or program folder; their ACLs already keep other
 // users out, so a private file needs nothing extra on Windows.
+//
+// The temporary file stays open, unshared, from its creation through the rename: a second
+// writer of the same path cannot open it in between, so whatever lands on the target is the
+// bytes of the one save that reports success, and the other save fails without a trace.
 bool file_replace_atomic(const std::string& path, std::string_view bytes, bool) {
   const std::wstring target = widen(path);
   const std::wstring tmp = target + L".tmp";
-  handle_guard h(::CreateFileW(tmp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+  handle_guard h(::CreateFileW(tmp.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_ALWAYS,
                                FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!h.valid()) return false;  // includes another writer holding it: not ours to delete
   auto fail = [&] {
+    // Delete on close: the name goes with our handle, never another writer's file.
+    FILE_DISPOSITION_INFO gone{TRUE};
+    ::SetFileInformationByHandle(h.h, FileDispositionInfo, &gone, sizeof gone);
     h.close_now();
-    ::DeleteFileW(tmp.c_str());
     return false;
   };
   if (!write_all(h.h, bytes)) return fail();
-  bool flushed = ::FlushFileBuffers(h.h) != 0;
-  if (!h.close_now() || !flushed) return fail();
-  // A reader (or a virus scanner) holding the target open blocks the rename for a moment:
-  // wait a little for it rather than failing the save outright.
+  if (!::FlushFileBuffers(h.h)) return fail();
+  // A reader holding the target without delete sharing (our own reads, a virus scanner)
+  // refuses the replace for a moment: wait a little for it rather than failing the save.
   for (int attempt = 0;; ++attempt) {
-    if (::MoveFileExW(tmp.c_str(), target.c_str(),
-                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-      return true;
+    if (rename_held(h.h, target)) break;
     DWORD err = ::GetLastError();
     if (attempt >= kRenameRetries ||
-        (err != ERROR_SHARING_VIOLATION && err != ERROR_LOCK_VIOLATION))
+        (err != ERROR_ACCESS_DENIED && err != ERROR_SHARING_VIOLATION && err != ERROR_LOCK_VIOLATION))
       return fail();
     ::Sleep(kRenameRetryMs);
   }
+  ::FlushFileBuffers(h.h);  // the rename itself on disk, as write-through asks
+  return h.close_now();
 }
 
 bool file_copy_new(const std::string& from, const std::string& to) {
