@@ -1,11 +1,13 @@
 #include "app/app.h"
 
 #include <cstdio>
+#include <new>
 #include <thread>
 
 #include "app/import.h"
 #include "http/server.h"
 #include "json/json.h"
+#include "json/text_buffer.h"
 #include "log/log.h"
 #include "platform/fs.h"
 #include "platform/instance.h"
@@ -106,6 +108,9 @@ std::string make_token() {
 
 int app_main() {
   uint32_t start_tick = plat::tick_ms();
+  // No allocation failure is ever thrown out of the program's functions: where no failure
+  // result can tell it, the program ends with exit code 2.
+  std::set_new_handler(out_of_memory);
   std::string args = plat::command_args();
   start_options o{has_option(args, "--no-browser"), has_option(args, "--browser"), has_option(args, "--stop")};
 

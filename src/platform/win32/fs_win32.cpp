@@ -1,8 +1,10 @@
 // Files and folders on Windows: wide-character calls only, paths converted from UTF-8 here.
 #include "platform/fs.h"
 
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "platform/wildcard.h"
 #include "platform/win32/wide.h"
@@ -75,24 +77,66 @@ bool remove_tree(const std::wstring& dir) {
 
 }  // namespace
 
-std::optional<std::string> file_read_all(const std::string& path, uint64_t limit) {
-  // Others may read alongside; a file open for writing elsewhere fails to open.
-  handle_guard h(::CreateFileW(widen(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!h.valid()) return std::nullopt;
-  LARGE_INTEGER size;
-  if (!::GetFileSizeEx(h.h, &size) || size.QuadPart < 0) return std::nullopt;
-  if (static_cast<uint64_t>(size.QuadPart) > limit) return std::nullopt;
-  std::string out;
-  out.resize(static_cast<size_t>(size.QuadPart));
+namespace {
+
+// Reads exactly size bytes from h; false on a failed or short read.
+bool read_exactly(HANDLE h, char* out, size_t size) {
   size_t got = 0;
-  while (got < out.size()) {
-    size_t left = out.size() - got;
+  while (got < size) {
+    size_t left = size - got;
     DWORD want = left > kChunk ? kChunk : static_cast<DWORD>(left), done = 0;
-    if (!::ReadFile(h.h, out.data() + got, want, &done, nullptr) || done == 0)
-      return std::nullopt;  // failed or short read
+    if (!::ReadFile(h, out + got, want, &done, nullptr) || done == 0) return false;
     got += done;
   }
+  return true;
+}
+
+// Others may read alongside; a file open for writing elsewhere fails to open.
+HANDLE open_for_reading(const std::string& path) {
+  return ::CreateFileW(widen(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+}  // namespace
+
+std::optional<std::string> file_read_all(const std::string& path, uint64_t limit) {
+  try {
+    handle_guard h(open_for_reading(path));
+    if (!h.valid()) return std::nullopt;
+    LARGE_INTEGER size;
+    if (!::GetFileSizeEx(h.h, &size) || size.QuadPart < 0) return std::nullopt;
+    if (static_cast<uint64_t>(size.QuadPart) > limit) return std::nullopt;
+    std::string out;
+    out.resize(static_cast<size_t>(size.QuadPart));
+    if (!read_exactly(h.h, out.data(), out.size())) return std::nullopt;
+    return out;
+  } catch (const std::bad_alloc&) {
+    return std::nullopt;  // no memory for it: a failed read
+  }
+}
+
+char* file_read_block(const std::string& path, uint64_t limit, size_t* size) noexcept {
+  HANDLE raw;
+  try {
+    raw = open_for_reading(path);
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+  handle_guard h(raw);
+  if (!h.valid()) return nullptr;
+  LARGE_INTEGER bytes;
+  if (!::GetFileSizeEx(h.h, &bytes) || bytes.QuadPart < 0) return nullptr;
+  if (static_cast<uint64_t>(bytes.QuadPart) > limit || static_cast<uint64_t>(bytes.QuadPart) >= SIZE_MAX)
+    return nullptr;
+  size_t n = static_cast<size_t>(bytes.QuadPart);
+  char* out = static_cast<char*>(std::malloc(n + 1));
+  if (!out) return nullptr;
+  if (!read_exactly(h.h, out, n)) {
+    std::free(out);
+    return nullptr;
+  }
+  out[n] = '\0';
+  *size = n;
   return out;
 }
 
