@@ -1,11 +1,13 @@
 #include "app/app.h"
 
 #include <cstdio>
+#include <new>
 #include <thread>
 
 #include "app/import.h"
 #include "http/server.h"
 #include "json/json.h"
+#include "json/text_buffer.h"
 #include "log/log.h"
 #include "platform/fs.h"
 #include "platform/instance.h"
@@ -18,6 +20,7 @@ namespace {
 
 constexpr int listen_backlog = 16;
 constexpr size_t session_read_limit = 4096;
+constexpr int browser_read_wait_ms = 30000;
 
 struct start_options {
   bool no_browser;
@@ -31,14 +34,16 @@ bool show_existing_window(uint32_t) { return false; }
 // true when a window was shown (and has closed since).
 bool run_window(const std::string&, uint32_t) { return false; }
 
-int second_instance(const start_options& o, uint32_t id) {
+int second_instance(const start_options& o, uint32_t id, const std::string& data_dir) {
   log_write("I", "已有程序在运行，本次只打开已有窗口");
   cstr url(read_utf8(store_path("session.txt"), session_read_limit));
   if (url) {
     if (o.no_browser) {
     } else if (o.browser) {
       plat::open_url(url.get());
-    } else if (!show_existing_window(id) && plat::stop_attach_running(id)) {
+      // This process ends now: its redirect page goes as soon as the browser has it.
+      plat::open_url_hand_over(browser_read_wait_ms);
+    } else if (!show_existing_window(id) && plat::stop_attach_running(id, data_dir)) {
       // A window of our own, talking to the running service; closing it ends that
       // instance. A window that never opened must not end the running program.
       if (run_window(url.get(), id)) plat::stop_set();
@@ -106,6 +111,9 @@ std::string make_token() {
 
 int app_main() {
   uint32_t start_tick = plat::tick_ms();
+  // No allocation failure is ever thrown out of the program's functions: where no failure
+  // result can tell it, the program ends with exit code 2.
+  std::set_new_handler(out_of_memory);
   std::string args = plat::command_args();
   start_options o{has_option(args, "--no-browser"), has_option(args, "--browser"), has_option(args, "--stop")};
 
@@ -121,16 +129,20 @@ int app_main() {
     return 1;
   }
   uint32_t id = plat::instance_id(app_root);
+  const std::string data_dir = path_join(app_root, "data");
   if (o.stop) {
-    if (plat::stop_notify_running(id)) log_write("I", "收到 --stop：已通知正在运行的程序退出");
+    if (plat::stop_notify_running(id, data_dir)) log_write("I", "收到 --stop：已通知正在运行的程序退出");
     else log_write("W", "收到 --stop：没有找到正在运行的程序");
     return 0;
   }
   // The cloud client starts here once its module lands.
 
-  plat::instance_state lock = plat::instance_lock(id);
-  if (lock == plat::instance_state::taken) return second_instance(o, id);
-  // A lock that cannot be taken at all (no private folder) must not stop the start.
+  // A stop signal from now on waits until we know whether we own the folder: the owner then
+  // ends in order however early it came, a second instance ends as it would have.
+  plat::stop_prepare();
+  plat::instance_state lock = plat::instance_lock(id, data_dir);
+  if (lock == plat::instance_state::taken) return second_instance(o, id, data_dir);
+  // A lock that cannot be taken at all (a folder we cannot write) must not stop the start.
   plat::stop_create(id);
 
   if (!plat::net_init()) {

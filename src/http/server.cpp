@@ -173,6 +173,10 @@ void handle(const http_io& io, request_buffer& buf) {
   for (;;) {
     if (receive(request_buffer_size - 1 - buf.held) <= 0) return;
     int hit = find_blank_line(buf.data, searched, buf.held);
+    // The head is text: a NUL ends it before any blank line could follow, so the request
+    // cannot be parsed and gets no answer (the body after the blank line may hold anything).
+    int text_end = hit >= 0 ? hit : buf.held;
+    if (std::memchr(buf.data + searched, 0, static_cast<size_t>(text_end - searched))) return;
     if (hit >= 0) {
       head_len = hit + 4;
       break;

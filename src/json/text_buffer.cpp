@@ -5,10 +5,10 @@
 #include <cstdlib>
 #include <cstring>
 
-namespace {
-
 // Callers never see a failed append: without memory there is nothing sensible left to answer.
 [[noreturn]] void out_of_memory() { std::_Exit(2); }
+
+namespace {
 
 constexpr char hex_digits[] = "0123456789abcdef";
 

@@ -10,6 +10,10 @@ struct text_buffer {
   uint64_t capacity = 0;  // size of the block
 };
 
+// Ends the process with exit code 2: what the program does wherever memory runs out and no
+// failure result could say so (also installed as the new-handler at start).
+[[noreturn]] void out_of_memory();
+
 // Room for extra more bytes plus the terminator; grows to 2 * (length + extra) + 130.
 // Out of memory ends the process with exit code 2.
 void grow(text_buffer* b, uint64_t extra);

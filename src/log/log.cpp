@@ -47,11 +47,12 @@ int open_day(int32_t key) {
   log_file = nullptr;
   log_day = 0;
   bool created = false;
-  plat::append_file* f = plat::append_open(log_name(key), &created);
+  // A new day's file starts with the UTF-8 byte order mark, in place before any process
+  // (a second start, --stop, an import) can append to it.
+  plat::append_file* f = plat::append_open(log_name(key), "\xEF\xBB\xBF", &created);
   if (!f) return 0;
   log_file = f;
   log_day = key;
-  if (created) plat::append_write(f, "\xEF\xBB\xBF", 3);
   return 1;
 }
 

@@ -15,6 +15,9 @@ extern const char path_sep;
 // Whole file, or nullopt when it cannot be opened or read, or is larger than limit bytes
 // (a file exactly limit bytes long is read).
 std::optional<std::string> file_read_all(const std::string& path, uint64_t limit);
+// The same into a malloc'ed block with a NUL after the *size bytes read (the caller frees it),
+// or nullptr, also when the memory for it cannot be had. Never throws.
+char* file_read_block(const std::string& path, uint64_t limit, size_t* size) noexcept;
 
 // Writes bytes to path + ".tmp" (truncating a leftover), flushes it to disk and renames it onto
 // path (on Linux the folder is synced too). false on any failure; the target is then unchanged

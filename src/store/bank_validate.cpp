@@ -4,8 +4,10 @@
 #include <iterator>
 #include <cstring>
 #include <memory>
+#include <new>
 
 #include "json/json.h"
+#include "json/text_buffer.h"
 #include "store/store.h"
 
 namespace {
@@ -67,10 +69,13 @@ struct id_table {
   }
 };
 
+// A message that cannot be allocated must never read as "valid" (nullptr): without memory
+// for a few bytes the program ends as it does everywhere else.
 char* copy_message(const char* message) {
   size_t n = std::strlen(message) + 1;
   char* out = static_cast<char*>(std::malloc(n));
-  if (out) std::memcpy(out, message, n);
+  if (!out) out_of_memory();
+  std::memcpy(out, message, n);
   return out;
 }
 
@@ -179,7 +184,8 @@ char* bank_validate(const char* text) {
       doc.tokens[questions].size > bank_max_questions)
     return copy_message(msg_version);
 
-  auto seen = std::make_unique<id_table>();
+  std::unique_ptr<id_table> seen(new (std::nothrow) id_table());
+  if (!seen) out_of_memory();
   int q = questions + 1;
   for (int i = 0; i < doc.tokens[questions].size; ++i, q = doc.tokens[q].next) {
     cstr id;

@@ -1,5 +1,6 @@
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "platform/fs.h"
 #include "platform/locate.h"
@@ -20,21 +21,19 @@ std::string store_path(const std::string& name) {
 }
 
 char* read_utf8(const std::string& path, unsigned long long limit) {
-  std::optional<std::string> content = plat::file_read_all(path, limit);
-  if (!content) return nullptr;
-  const char* data = content->data();
-  size_t size = content->size();
-  if (size >= 3 && std::memcmp(data, "\xEF\xBB\xBF", 3) == 0) {
-    data += 3;
-    size -= 3;
-  }
-  char* out = static_cast<char*>(std::malloc(size + 1));
-  if (!out) return nullptr;
-  std::memcpy(out, data, size);
-  out[size] = '\0';
-  return out;
+  // One block, read in place: a file that does not fit in memory is a failed read, never the
+  // end of the program.
+  size_t size = 0;
+  char* text = plat::file_read_block(path, limit, &size);
+  if (!text) return nullptr;
+  if (size >= 3 && std::memcmp(text, "\xEF\xBB\xBF", 3) == 0) std::memmove(text, text + 3, size - 2);
+  return text;
 }
 
 int write_atomic(const std::string& path, const char* text) {
-  return plat::file_replace_atomic(path, std::string_view(text, std::strlen(text))) ? 1 : 0;
+  try {
+    return plat::file_replace_atomic(path, std::string_view(text, std::strlen(text))) ? 1 : 0;
+  } catch (const std::bad_alloc&) {
+    return 0;  // not even the temporary name could be formed: nothing was written
+  }
 }

@@ -18,13 +18,13 @@ def app_folder(tmp_path):
 
 @pytest.fixture
 def start_tavrin(app_folder):
-    """Factory: start_tavrin(bank=None, web=None, args=(), folder=None) -> a running tv.Tavrin.
+    """Factory: start_tavrin(bank=None, web=None, args=(), folder=None, env=None) -> a running tv.Tavrin.
     Every program started here is ended in order at teardown, and must have ended."""
     started = []
 
-    def start(bank=None, web=None, args=(), folder=None, name="app"):
+    def start(bank=None, web=None, args=(), folder=None, name="app", env=None):
         folder = folder or app_folder(bank=bank, web=web, name=name)
-        app = tv.Tavrin.start(folder, *args)
+        app = tv.Tavrin.start(folder, *args, env=env)
         started.append(app)
         return app
 

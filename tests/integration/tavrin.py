@@ -28,7 +28,13 @@ Pieces:
   server closed without an answer).
 - app.stop(): POST /api/shutdown, wait for the end, kill only as a last resort; returns the
   exit code. app.log() is the text of today's daily log(s).
-- run_duty(folder, *args): runs a command-line duty (--stop, --import-bank ...) to its end.
+- run_duty(folder, *args, env=None): runs a command-line duty (--stop, --import-bank ...) to its
+  end; env: variables to set (a value None removes the variable) for this run only.
+- Tavrin.start(folder, *args, env=None) takes the same env.
+- wait_for(condition, timeout=None, what=""): polls condition() until it gives a true value and
+  returns it; AssertionError naming what after the deadline. wait_log(folder, text) waits until
+  the daily log holds text and returns the log; app.wait_log(text) for a started program.
+  Deadlines are generous (Wine on two loaded cores is slow): wait for conditions, never sleep.
 """
 from __future__ import annotations
 
@@ -48,8 +54,10 @@ APP = Path(os.environ.get("TAVRIN_APP", ROOT / "build" / "linux" / "app"))
 EXE_NAME = Path(os.environ["TAVRIN_EXE"]).name if os.environ.get("TAVRIN_EXE") else (
     "Tavrin.exe" if LANE == "windows" else "tavrin")
 WINDOWS = LANE == "windows"
-# Wine starts slowly, above all the first time in a new prefix.
-START_TIMEOUT = 120.0 if WINDOWS else 20.0
+# Wine starts slowly, above all the first time in a new prefix; and every lane may share two
+# cores with other heavy jobs. Deadlines only bound a wait for a condition: generous costs nothing.
+START_TIMEOUT = 240.0 if WINDOWS else 60.0
+REQUEST_TIMEOUT = 180.0 if WINDOWS else 60.0
 
 
 class Response(NamedTuple):
@@ -101,10 +109,42 @@ def command(folder, *args) -> list[str]:
     return [exe, *args]
 
 
-def run_duty(folder, *args, timeout=None) -> subprocess.CompletedProcess:
+def environment(env=None) -> dict | None:
+    """os.environ with env applied (None values remove a variable); None when env is empty."""
+    if not env:
+        return None
+    out = dict(os.environ)
+    for name, value in env.items():
+        if value is None:
+            out.pop(name, None)
+        else:
+            out[name] = str(value)
+    return out
+
+
+def run_duty(folder, *args, timeout=None, env=None) -> subprocess.CompletedProcess:
     """Runs the program to its end (a duty such as --stop or --import-bank)."""
     return subprocess.run(command(folder, *args), cwd=folder, capture_output=True,
-                          timeout=timeout or START_TIMEOUT, stdin=subprocess.DEVNULL)
+                          timeout=timeout or START_TIMEOUT, stdin=subprocess.DEVNULL,
+                          env=environment(env))
+
+
+def wait_for(condition, timeout=None, what="the condition", poll=0.02):
+    """Polls condition() until it returns a true value, and returns that value."""
+    end = time.monotonic() + (timeout or START_TIMEOUT)
+    while True:
+        value = condition()
+        if value:
+            return value
+        if time.monotonic() >= end:
+            raise AssertionError(f"{what}: not reached within {timeout or START_TIMEOUT:.0f} s")
+        time.sleep(poll)
+
+
+def wait_log(folder, text, timeout=None) -> str:
+    """The daily log(s) of folder once they hold text."""
+    return wait_for(lambda: (lambda log: log if text in log else "")(read_logs(folder)), timeout,
+                    f"log line {text!r} in {folder}")
 
 
 def parse_response(data: bytes) -> Response | None:
@@ -130,13 +170,14 @@ class Tavrin:
     # ---- life ---------------------------------------------------------------------
 
     @classmethod
-    def start(cls, folder, *args, no_browser=True, timeout=None) -> "Tavrin":
+    def start(cls, folder, *args, no_browser=True, timeout=None, env=None) -> "Tavrin":
         folder = Path(folder)
         # A program that was killed leaves its session.txt; never read that one.
         (folder / "data" / "session.txt").unlink(missing_ok=True)
         argv = command(folder, *(["--no-browser"] if no_browser else []), *args)
         proc = subprocess.Popen(argv, cwd=folder, stdin=subprocess.DEVNULL,
-                                stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+                                stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
+                                env=environment(env))
         app = cls(folder, proc)
         app._wait_session(timeout or START_TIMEOUT)
         return app
@@ -178,27 +219,36 @@ class Tavrin:
         self.proc.send_signal(signal.SIGTERM)
 
     def stop(self, timeout=None) -> int:
-        """Ends the program in order; kills it only when it does not end by itself."""
+        """Ends the program in order; kills it only when it does not end by itself.
+        On a loaded machine the shutdown request itself may go unanswered (refused, reset,
+        timed out): it is sent again until the program answers it or has ended."""
+        end = time.monotonic() + (timeout or START_TIMEOUT)
+        answered = False
+        while self.proc.poll() is None and not answered and time.monotonic() < end:
+            try:
+                answered = self.post("/api/shutdown",
+                                     timeout=max(1.0, min(REQUEST_TIMEOUT, end - time.monotonic()))
+                                     ).status == 200
+            except OSError:
+                if self.proc.poll() is None:
+                    time.sleep(0.2)  # then ask again
         if self.proc.poll() is None:
             try:
-                self.post("/api/shutdown")
-            except OSError:
-                pass
-            try:
-                self.proc.wait(timeout=timeout or START_TIMEOUT)
+                self.proc.wait(timeout=max(1.0, end - time.monotonic()))
             except subprocess.TimeoutExpired:
                 self.kill()
-                raise AssertionError("the program did not end after /api/shutdown")
+                raise AssertionError("the program did not end after /api/shutdown" +
+                                     ("" if answered else " (never answered it)"))
         if self.proc.stderr:
             self.proc.stderr.close()
         return self.proc.returncode
 
     # ---- requests -----------------------------------------------------------------
 
-    def connect(self, timeout=30.0) -> socket.socket:
+    def connect(self, timeout=REQUEST_TIMEOUT) -> socket.socket:
         return socket.create_connection(("127.0.0.1", self.port), timeout=timeout)
 
-    def raw(self, data: bytes, timeout=30.0, shut_write=False) -> bytes:
+    def raw(self, data: bytes, timeout=REQUEST_TIMEOUT, shut_write=False) -> bytes:
         """Sends data as it is and reads until the server closes."""
         with self.connect(timeout) as s:
             s.sendall(data)
@@ -230,7 +280,7 @@ class Tavrin:
         head = f"{method} {path} HTTP/1.1\r\n" + "".join(f"{k}: {v}\r\n" for k, v in fields.items())
         return head.encode("utf-8") + b"\r\n" + body
 
-    def request(self, method, path, body=b"", headers=None, auth=True, timeout=60.0) -> Response:
+    def request(self, method, path, body=b"", headers=None, auth=True, timeout=REQUEST_TIMEOUT) -> Response:
         data = self.raw(self.build(method, path, body, headers, auth), timeout)
         r = parse_response(data)
         if r is None:
@@ -250,6 +300,9 @@ class Tavrin:
 
     def log(self) -> str:
         return read_logs(self.folder)
+
+    def wait_log(self, text, timeout=None) -> str:
+        return wait_log(self.folder, text, timeout)
 
 
 def read_logs(folder) -> str:

@@ -59,8 +59,8 @@ def test_stop_without_a_running_instance(app_folder):
 def test_broken_bank_refuses_the_start(app_folder, bank, args):
     folder = app_folder(bank=bank)
     done = tv.run_duty(folder, *args)
-    assert done.returncode == 1
-    assert "启动失败：题库未能加载，程序退出" in tv.read_logs(folder)
+    assert done.returncode == 1, done.stderr.decode(errors="replace")
+    tv.wait_log(folder, "启动失败：题库未能加载，程序退出")
     assert not (folder / "data" / "session.txt").exists()
 
 
@@ -131,7 +131,7 @@ def test_session_file_private_and_url_printed(app_folder):
     assert session.read_text() == line and line.startswith("http://127.0.0.1:")
     assert stat.S_IMODE(os.stat(session).st_mode) == 0o600
     assert tv.run_duty(folder, "--stop").returncode == 0
-    assert proc.wait(timeout=20) == 0
+    assert proc.wait(timeout=tv.START_TIMEOUT) == 0
     proc.stdout.close()
 
 

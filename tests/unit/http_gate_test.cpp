@@ -126,6 +126,12 @@ TEST_F(Gate, AnswersByCase) {
       {"PUT /x HTTP/1.1\r\nHost: 127.0.0.1:4321\r\n\r\n", "HTTP/1.1 405 Error", "{}"},
       {std::string("GET / HTTP/1.1\r\nX: ") + std::string(17000, 'x'), "", ""},
       {"\r\n\r\n", "", ""},
+      // A NUL ends the text of the head before its blank line: unparsable, never answered,
+      // wherever it stands (before or after Host, in the request line, in a value).
+      {std::string("GET / HTTP/1.1\r\nX-Bad: \0\xff\r\nHost: 127.0.0.1:4321\r\n\r\n", 51), "", ""},
+      {std::string("GET / HTTP/1.1\r\nHost: 127.0.0.1:4321\r\nX-Bad: \0\r\n\r\n", 50), "", ""},
+      {std::string("GET /\0 HTTP/1.1\r\nHost: 127.0.0.1:4321\r\n\r\n", 41), "", ""},
+      {std::string("GET / HTTP/1.1\r\nHost: 127.0.0.1:4321\r\n\0\r\n\r\n", 43), "", ""},
   };
   for (const auto& r : rows) {
     std::string answer = run({r.request});

@@ -27,7 +27,7 @@ const std::map<std::string, const char*> deliberate = {
 
 // The corpus folder; under Wine a Linux path may need the drive that maps the Linux root.
 fs::path corpus_dir() {
-  const std::string dir = TAVRIN_SHARED_DIR "/fixtures/jsontestsuite/test_parsing";
+  const std::string dir = TAVRIN_SOURCE_DIR "/tests/fixtures/jsontestsuite/test_parsing";
   for (const std::string& candidate : {dir, "Z:" + dir}) {
     std::error_code ec;
     if (fs::is_directory(candidate, ec)) return candidate;

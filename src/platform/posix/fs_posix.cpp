@@ -10,6 +10,8 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <cstdint>
+#include <new>
 
 #include "platform/wildcard.h"
 
@@ -98,6 +100,21 @@ bool clear_folder_at(int dfd) {
   return ok;
 }
 
+// Reads exactly size bytes; a file that shrank while we read is a failed read.
+bool read_exactly(int fd, char* out, size_t size) {
+  size_t got = 0;
+  while (got < size) {
+    ssize_t n = ::read(fd, out + got, size - got);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    if (n == 0) return false;
+    got += static_cast<size_t>(n);
+  }
+  return true;
+}
+
 }  // namespace
 
 std::optional<std::string> file_read_all(const std::string& path, uint64_t limit) {
@@ -109,22 +126,36 @@ std::optional<std::string> file_read_all(const std::string& path, uint64_t limit
   uint64_t size = static_cast<uint64_t>(st.st_size);
   if (size > limit) return std::nullopt;
   std::string out;
-  out.resize(static_cast<size_t>(size));
-  size_t got = 0;
-  while (got < out.size()) {
-    ssize_t n = ::read(f.fd, out.data() + got, out.size() - got);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return std::nullopt;
-    }
-    if (n == 0) return std::nullopt;  // shrank while we read: a short read is a failed read
-    got += static_cast<size_t>(n);
+  try {
+    out.resize(static_cast<size_t>(size));
+  } catch (const std::bad_alloc&) {
+    return std::nullopt;  // no memory for it: a failed read
   }
+  if (!read_exactly(f.fd, out.data(), out.size())) return std::nullopt;
+  return out;
+}
+
+char* file_read_block(const std::string& path, uint64_t limit, size_t* size) noexcept {
+  fd_guard f(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  if (f.fd < 0) return nullptr;
+  struct stat st;
+  if (::fstat(f.fd, &st) != 0 || !S_ISREG(st.st_mode)) return nullptr;
+  uint64_t bytes = static_cast<uint64_t>(st.st_size);
+  if (bytes > limit || bytes >= SIZE_MAX) return nullptr;
+  char* out = static_cast<char*>(std::malloc(static_cast<size_t>(bytes) + 1));
+  if (!out) return nullptr;
+  if (!read_exactly(f.fd, out, static_cast<size_t>(bytes))) {
+    std::free(out);
+    return nullptr;
+  }
+  out[bytes] = '\0';
+  *size = static_cast<size_t>(bytes);
   return out;
 }
 
 bool file_replace_atomic(const std::string& path, std::string_view bytes, bool private_file) {
   const std::string tmp = path + ".tmp";
+  const std::string folder = parent_of(path);  // formed now: nothing may fail after the rename
   // The temporary file is held under an exclusive lock for its whole life, so a second writer
   // of the same path fails instead of interleaving its bytes with ours.
   fd_guard f(::open(tmp.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC,
@@ -146,7 +177,7 @@ bool file_replace_atomic(const std::string& path, std::string_view bytes, bool p
   if (::fsync(f.fd) != 0) return fail();
   if (::rename(tmp.c_str(), path.c_str()) != 0) return fail();
   f.close_now();
-  sync_folder(parent_of(path));
+  sync_folder(folder);
   return true;
 }
 

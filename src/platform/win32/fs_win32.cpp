@@ -1,6 +1,11 @@
 // Files and folders on Windows: wide-character calls only, paths converted from UTF-8 here.
 #include "platform/fs.h"
 
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
 #include "platform/wildcard.h"
 #include "platform/win32/wide.h"
 
@@ -16,8 +21,8 @@ namespace {
 
 // ReadFile/WriteFile take 32-bit counts; stay well below that per call.
 constexpr DWORD kChunk = 1u << 30;
-constexpr int kRenameRetries = 10;
-constexpr DWORD kRenameRetryMs = 20;
+constexpr int kRenameRetries = 25;
+constexpr DWORD kRenameRetryMs = 40;
 
 bool write_all(HANDLE h, std::string_view bytes) {
   const char* p = bytes.data();
@@ -72,55 +77,123 @@ bool remove_tree(const std::wstring& dir) {
 
 }  // namespace
 
-std::optional<std::string> file_read_all(const std::string& path, uint64_t limit) {
-  // Others may read alongside; a file open for writing elsewhere fails to open.
-  handle_guard h(::CreateFileW(widen(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!h.valid()) return std::nullopt;
-  LARGE_INTEGER size;
-  if (!::GetFileSizeEx(h.h, &size) || size.QuadPart < 0) return std::nullopt;
-  if (static_cast<uint64_t>(size.QuadPart) > limit) return std::nullopt;
-  std::string out;
-  out.resize(static_cast<size_t>(size.QuadPart));
+namespace {
+
+// Reads exactly size bytes from h; false on a failed or short read.
+bool read_exactly(HANDLE h, char* out, size_t size) {
   size_t got = 0;
-  while (got < out.size()) {
-    size_t left = out.size() - got;
+  while (got < size) {
+    size_t left = size - got;
     DWORD want = left > kChunk ? kChunk : static_cast<DWORD>(left), done = 0;
-    if (!::ReadFile(h.h, out.data() + got, want, &done, nullptr) || done == 0)
-      return std::nullopt;  // failed or short read
+    if (!::ReadFile(h, out + got, want, &done, nullptr) || done == 0) return false;
     got += done;
   }
+  return true;
+}
+
+// Others may read alongside; a file open for writing elsewhere fails to open.
+HANDLE open_for_reading(const std::string& path) {
+  return ::CreateFileW(widen(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+}  // namespace
+
+std::optional<std::string> file_read_all(const std::string& path, uint64_t limit) {
+  try {
+    handle_guard h(open_for_reading(path));
+    if (!h.valid()) return std::nullopt;
+    LARGE_INTEGER size;
+    if (!::GetFileSizeEx(h.h, &size) || size.QuadPart < 0) return std::nullopt;
+    if (static_cast<uint64_t>(size.QuadPart) > limit) return std::nullopt;
+    std::string out;
+    out.resize(static_cast<size_t>(size.QuadPart));
+    if (!read_exactly(h.h, out.data(), out.size())) return std::nullopt;
+    return out;
+  } catch (const std::bad_alloc&) {
+    return std::nullopt;  // no memory for it: a failed read
+  }
+}
+
+char* file_read_block(const std::string& path, uint64_t limit, size_t* size) noexcept {
+  HANDLE raw;
+  try {
+    raw = open_for_reading(path);
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+  handle_guard h(raw);
+  if (!h.valid()) return nullptr;
+  LARGE_INTEGER bytes;
+  if (!::GetFileSizeEx(h.h, &bytes) || bytes.QuadPart < 0) return nullptr;
+  if (static_cast<uint64_t>(bytes.QuadPart) > limit || static_cast<uint64_t>(bytes.QuadPart) >= SIZE_MAX)
+    return nullptr;
+  size_t n = static_cast<size_t>(bytes.QuadPart);
+  char* out = static_cast<char*>(std::malloc(n + 1));
+  if (!out) return nullptr;
+  if (!read_exactly(h.h, out, n)) {
+    std::free(out);
+    return nullptr;
+  }
+  out[n] = '\0';
+  *size = n;
   return out;
 }
 
+namespace {
+
+// Moves the open file h onto target, replacing it, without letting go of h: nobody can
+// open the temporary file between our last write and the rename.
+bool rename_held(HANDLE h, const std::wstring& target) {
+  const size_t size = sizeof(FILE_RENAME_INFO) + target.size() * sizeof(wchar_t);
+  auto* info = static_cast<FILE_RENAME_INFO*>(::calloc(1, size));
+  if (!info) return false;
+  info->ReplaceIfExists = TRUE;
+  info->RootDirectory = nullptr;
+  info->FileNameLength = static_cast<DWORD>(target.size() * sizeof(wchar_t));
+  std::memcpy(info->FileName, target.c_str(), (target.size() + 1) * sizeof(wchar_t));
+  bool ok = ::SetFileInformationByHandle(h, FileRenameInfo, info, static_cast<DWORD>(size)) != 0;
+  DWORD err = ::GetLastError();
+  ::free(info);
+  ::SetLastError(err);
+  return ok;
+}
+
+}  // namespace
+
 // Files here live under the user's own profile or program folder; their ACLs already keep other
 // users out, so a private file needs nothing extra on Windows.
+//
+// The temporary file stays open, unshared, from its creation through the rename: a second
+// writer of the same path cannot open it in between, so whatever lands on the target is the
+// bytes of the one save that reports success, and the other save fails without a trace.
 bool file_replace_atomic(const std::string& path, std::string_view bytes, bool) {
   const std::wstring target = widen(path);
   const std::wstring tmp = target + L".tmp";
-  handle_guard h(::CreateFileW(tmp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+  handle_guard h(::CreateFileW(tmp.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_ALWAYS,
                                FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!h.valid()) return false;  // includes another writer holding it: not ours to delete
   auto fail = [&] {
+    // Delete on close: the name goes with our handle, never another writer's file.
+    FILE_DISPOSITION_INFO gone{TRUE};
+    ::SetFileInformationByHandle(h.h, FileDispositionInfo, &gone, sizeof gone);
     h.close_now();
-    ::DeleteFileW(tmp.c_str());
     return false;
   };
   if (!write_all(h.h, bytes)) return fail();
-  bool flushed = ::FlushFileBuffers(h.h) != 0;
-  if (!h.close_now() || !flushed) return fail();
-  // A reader (or a virus scanner) holding the target open blocks the rename for a moment:
-  // wait a little for it rather than failing the save outright.
+  if (!::FlushFileBuffers(h.h)) return fail();
+  // A reader holding the target without delete sharing (our own reads, a virus scanner)
+  // refuses the replace for a moment: wait a little for it rather than failing the save.
   for (int attempt = 0;; ++attempt) {
-    if (::MoveFileExW(tmp.c_str(), target.c_str(),
-                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-      return true;
+    if (rename_held(h.h, target)) break;
     DWORD err = ::GetLastError();
     if (attempt >= kRenameRetries ||
-        (err != ERROR_SHARING_VIOLATION && err != ERROR_LOCK_VIOLATION))
+        (err != ERROR_ACCESS_DENIED && err != ERROR_SHARING_VIOLATION && err != ERROR_LOCK_VIOLATION))
       return fail();
     ::Sleep(kRenameRetryMs);
   }
+  ::FlushFileBuffers(h.h);  // the rename itself on disk, as write-through asks
+  return h.close_now();
 }
 
 bool file_copy_new(const std::string& from, const std::string& to) {

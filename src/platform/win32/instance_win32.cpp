@@ -52,7 +52,7 @@ static std::wstring object_name(const wchar_t* prefix, uint32_t id) {
   return name;
 }
 
-instance_state instance_lock(uint32_t id) {
+instance_state instance_lock(uint32_t id, const std::string&) {
   instance_mutex = CreateMutexW(nullptr, TRUE, object_name(L"Local\\Mesk-", id).c_str());
   if (!instance_mutex) return instance_state::failed;
   return GetLastError() == ERROR_ALREADY_EXISTS ? instance_state::taken : instance_state::owned;
@@ -70,6 +70,10 @@ void instance_abandon() {
   instance_mutex = nullptr;
 }
 
+void stop_prepare() {}
+
+long instance_owner(const std::string&) { return 0; }
+
 bool stop_create(uint32_t id) {
   stop_event = CreateEventW(nullptr, TRUE, FALSE, object_name(L"Local\\MeskStop-", id).c_str());
   return stop_event != nullptr;
@@ -86,7 +90,7 @@ void stop_close() {
   stop_event = nullptr;
 }
 
-bool stop_notify_running(uint32_t id) {
+bool stop_notify_running(uint32_t id, const std::string&) {
   HANDLE e = OpenEventW(EVENT_MODIFY_STATE, FALSE, object_name(L"Local\\MeskStop-", id).c_str());
   if (!e) return false;
   SetEvent(e);
@@ -94,7 +98,7 @@ bool stop_notify_running(uint32_t id) {
   return true;
 }
 
-bool stop_attach_running(uint32_t id) {
+bool stop_attach_running(uint32_t id, const std::string&) {
   HANDLE e = OpenEventW(SYNCHRONIZE | EVENT_MODIFY_STATE, FALSE, object_name(L"Local\\MeskStop-", id).c_str());
   if (!e) return false;
   stop_event = e;
@@ -123,6 +127,8 @@ void open_url(const std::string& url) {
 }
 
 void open_url_forget() {}
+
+void open_url_hand_over(int) {}
 
 // A windowed program has no console to print to; the URL is in session.txt.
 void announce_url(const std::string&) {}
