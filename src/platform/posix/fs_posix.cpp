@@ -185,6 +185,7 @@ bool file_write(const std::string& path, std::string_view bytes, bool private_fi
 }
 
 bool dir_create(const std::string& path) { return ::mkdir(path.c_str(), 0755) == 0; }
+bool dir_create_private(const std::string& path) { return ::mkdir(path.c_str(), 0700) == 0; }
 
 bool file_delete(const std::string& path) {
   struct stat st;
