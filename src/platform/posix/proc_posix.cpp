@@ -230,6 +230,10 @@ int reopen_own(int fd, int flags) {
 run_result run_on(const std::string& command_line, const std::string& work_dir, int in_fd,
                   int out_fd, uint32_t time_limit_ms, bool compile_mode) {
   run_result r{};
+  // Once a learner's program has run beside us, no process of the same user may read or write
+  // our memory or descriptors through /proc or ptrace (only root still can).
+  static const bool private_memory = prctl(PR_SET_DUMPABLE, 0, 0, 0, 0) == 0;
+  (void)private_memory;
   std::vector<std::string> args = command_line_split(command_line);
   if (args.empty()) return r;
   std::string program = resolve_program(args[0]);

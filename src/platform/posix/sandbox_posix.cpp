@@ -518,9 +518,17 @@ int child_main(void* arg) {
   if (chdir(p->work_dir) != 0) fail(p, step_dir);
   if (prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0) fail(p, step_no_new_privs);
   setup_landlock(p);
+  // Under its own user id the program may not be able to walk the path to its folder (a
+  // private TMPDIR): hold the program file first, never through a link, and exec that.
+  int program = -1;
+  if (p->run_user != uid_t(-1) && (program = open(p->program, O_PATH | O_NOFOLLOW | O_CLOEXEC)) < 0)
+    fail(p, step_exec);
   if (!drop_privileges(p)) fail(p, step_user);
   if (!setup_seccomp(p)) fail(p, step_seccomp);
-  execve(p->program, p->argv, p->envp);
+  if (program >= 0)
+    syscall(SYS_execveat, program, "", p->argv, p->envp, AT_EMPTY_PATH);
+  else
+    execve(p->program, p->argv, p->envp);
   fail(p, step_exec);
 }
 
