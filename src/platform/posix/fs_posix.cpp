@@ -87,6 +87,9 @@ bool clear_folder_at(int dfd) {
       continue;
     }
     if (S_ISDIR(st.st_mode)) {
+      // A folder made without read or write rights for its owner (mkdir with mode 0) must
+      // not keep its contents from going.
+      if ((st.st_mode & 0700) != 0700) ::fchmodat(dfd, name, 0700, 0);
       int sub = ::openat(dfd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
       if (sub < 0 || !clear_folder_at(sub)) ok = false;
       if (::unlinkat(dfd, name, AT_REMOVEDIR) != 0) ok = false;
