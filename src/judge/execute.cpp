@@ -13,6 +13,11 @@ run_result execute(const std::string& command_line, const std::string& work_dir,
                                    compile_mode != 0);
 }
 
+run_result execute(const std::string& command_line, const std::string& work_dir,
+                   plat::run_files& files, uint32_t time_limit_ms, int compile_mode) {
+  return plat::process_run_limited(command_line, work_dir, files, time_limit_ms, compile_mode != 0);
+}
+
 static char* copy_out(const std::string& s) {
   char* p = static_cast<char*>(std::malloc(s.size() + 1));
   if (!p) std::exit(2);
@@ -34,10 +39,19 @@ static size_t without_cut_character(const std::string& s) {
   return n;
 }
 
+static char* capture_read(std::optional<std::string> read, int* had_nul);
+
 char* capture(const std::string& path, int* had_nul) {
-  if (had_nul) *had_nul = 0;
   // One byte past the cap tells whether the cap cut the text.
-  std::optional<std::string> read = plat::file_read_head(path, uint64_t(capture_cap) + 1);
+  return capture_read(plat::file_read_head(path, uint64_t(capture_cap) + 1), had_nul);
+}
+
+char* capture(const plat::run_files& files, int* had_nul) {
+  return capture_read(files.output_head(uint64_t(capture_cap) + 1), had_nul);
+}
+
+static char* capture_read(std::optional<std::string> read, int* had_nul) {
+  if (had_nul) *had_nul = 0;
   if (!read) return copy_out("");
   std::string text = std::move(*read);
   const bool cut = text.size() > capture_cap;

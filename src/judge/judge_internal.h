@@ -21,10 +21,14 @@ constexpr size_t command_line_units = 1544;   // the compile and run lines are c
 run_result execute(const std::string& command_line, const std::string& work_dir,
                    const std::string& input_path, const std::string& output_path,
                    uint32_t time_limit_ms, int compile_mode);
+// The same on the files the judge keeps open for a submission (never reopened by name).
+run_result execute(const std::string& command_line, const std::string& work_dir,
+                   plat::run_files& files, uint32_t time_limit_ms, int compile_mode);
 // A child's output as UTF-8 (malloc'ed, never nullptr; "" when unreadable), at most 65,536
 // bytes; NUL bytes become '?' and set *had_nul (when given). Text that is not UTF-8 is read as
 // the system's console code page; a character cut by the cap is dropped.
 char* capture(const std::string& path, int* had_nul);
+char* capture(const plat::run_files& files, int* had_nul);
 // 1 when the whole text was written (create or truncate, bytes unchanged), else 0.
 int file_write(const std::string& path, const char* text);
 // One-line excerpt of text into buf (size bytes with the NUL): control bytes as ' ' or '.',

@@ -2,6 +2,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <string>
 
 #include "json/json.h"
@@ -10,6 +11,7 @@
 #include "log/log.h"
 #include "platform/fs.h"
 #include "platform/locate.h"
+#include "platform/proc.h"
 #include "platform/sys.h"
 #include "store/store.h"
 
@@ -51,6 +53,7 @@ struct submission {
   cstr body_copy, id, code, bank_text;
   std::string work_dir;
   bool work_dir_made = false;
+  plat::run_files files;  // standard input and output of every run, kept open
   text_buffer answer{}, cases{}, suggestions{};
   int suggestion_count = 0;
 
@@ -62,6 +65,15 @@ struct submission {
     b_free(&suggestions);
   }
 };
+
+// Once per run of the program: which of the sandbox's layers this system lacks.
+void log_missing_layers() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    const std::string missing = plat::sandbox_missing_layers();
+    if (!missing.empty()) log_write("W", "评测沙箱缺少以下保护层：%s", missing.c_str());
+  });
+}
 
 const char* case_status(const run_result& r, bool passed) {
   if (passed) return "passed";
@@ -84,8 +96,7 @@ const char* diagnostics_excerpt(const char* d, bool* has_error) {
 }
 
 void judge_cases(submission& s, int question, bool sample_mode,
-                 judge_counters& c, const std::string& input_path,
-                 const std::string& output_path, const std::string& exe_path) {
+                 judge_counters& c, const std::string& exe_path) {
   cstr compare(j_str(&s.bank, j_get(&s.bank, question, "compare")));
   const bool float_mode = compare && std::strcmp(compare.get(), "float") == 0;
   const int array = j_get(&s.bank, question, sample_mode ? "samples" : "tests");
@@ -101,11 +112,11 @@ void judge_cases(submission& s, int question, bool sample_mode,
     const char* expected_text = expected ? expected.get() : "";
     run_result r{};
     // A case whose input cannot be written must not run on the previous case's input.
-    if (file_write(input_path, in_text))
-      r = execute(run_line, s.work_dir, input_path, output_path, run_time_limit_ms, 0);
+    if (s.files.set_input(in_text))
+      r = execute(run_line, s.work_dir, s.files, run_time_limit_ms, 0);
     int had_nul = 0;
     // A run that never started has no output of its own (the file may hold the last case's).
-    cstr actual(r.started ? capture(output_path, &had_nul) : static_cast<char*>(std::calloc(1, 1)));
+    cstr actual(r.started ? capture(s.files, &had_nul) : static_cast<char*>(std::calloc(1, 1)));
     const bool clean = r.started && !r.timed_out && !r.output_limited && !had_nul &&
                        r.exit_code == 0;
     const bool passed = clean && outputs_match(actual.get(), expected_text, float_mode);
@@ -181,28 +192,33 @@ char* judge(submission& s, const char* body) {
     return json_error(lang.missing_message);
   }
 
-  // Work folder and files.
+  // Work folder and files: a private folder under a name no one can guess (another user could
+  // otherwise make it first, or watch it), and the two run files made and kept open here.
   const std::string temp = plat::temp_dir();
   if (temp.empty()) return json_error("无法创建独立评测目录。");
-  char name[64];
-  std::snprintf(name, sizeof name, "Mesk-%lu-%lu", (unsigned long)plat::process_id(),
-                (unsigned long)plat::tick_ms());
-  s.work_dir = path_join(temp, name);
-  if (!plat::dir_create(s.work_dir)) return json_error("无法创建独立评测目录。");
-  s.work_dir_made = true;
+  for (int attempt = 0; attempt < 8 && !s.work_dir_made; ++attempt) {
+    unsigned char random[12];
+    if (!plat::random_bytes(random, sizeof random)) break;
+    char name[64] = "Mesk-";
+    for (size_t k = 0; k < sizeof random; ++k)
+      std::snprintf(name + 5 + 2 * k, 3, "%02x", unsigned(random[k]));
+    s.work_dir = path_join(temp, name);
+    s.work_dir_made = plat::dir_create_private(s.work_dir);
+  }
+  if (!s.work_dir_made) return json_error("无法创建独立评测目录。");
   const std::string source_path = path_join(s.work_dir, lang.source_name);
   const std::string input_path = path_join(s.work_dir, "stdin.txt");
   const std::string output_path = path_join(s.work_dir, "output.txt");
   const std::string exe_path = path_join(s.work_dir, "solution.exe");
-  if (!file_write(source_path, code) || !file_write(input_path, ""))
+  if (!file_write(source_path, code) || !s.files.create(input_path, output_path))
     return json_error("无法保存本次提交。");
+  log_missing_layers();
 
   // Compile.
   const std::string compile_line =
       cut_command_line("\"" + compiler + "\" " + lang.arguments + plat::math_link_flags);
-  const run_result built =
-      execute(compile_line, s.work_dir, input_path, output_path, lang.compile_ms, 1);
-  cstr diagnostics(capture(output_path, nullptr));
+  const run_result built = execute(compile_line, s.work_dir, s.files, lang.compile_ms, 1);
+  cstr diagnostics(capture(s.files, nullptr));
   const bool compiled =
       built.started && !built.timed_out && !built.output_limited && built.exit_code == 0;
   b_add(&s.answer, compiled ? "{\"compiled\":true,\"diagnostics\":" : "{\"compiled\":false,\"diagnostics\":");
@@ -226,7 +242,7 @@ char* judge(submission& s, const char* body) {
     b_add(&s.answer, ",\"passed\":0,\"total\":0,\"status\":\"compile_error\",\"cases\":[]");
   } else {
     judge_counters c;
-    judge_cases(s, question, sample_mode, c, input_path, output_path, exe_path);
+    judge_cases(s, question, sample_mode, c, exe_path);
     const bool accepted = c.passed == c.total;
     b_fmt(&s.answer, ",\"passed\":%d,\"total\":%d,\"status\":\"%s\",\"cases\":[", c.passed,
           c.total, accepted ? "accepted" : "failed");

@@ -33,6 +33,9 @@ bool file_copy_new(const std::string& from, const std::string& to);
 bool file_write(const std::string& path, std::string_view bytes, bool private_file = false);
 
 bool dir_create(const std::string& path);       // true when the folder was created
+// A new folder only its owner may enter (0700 on Linux; the user's own temporary folder on
+// Windows is private already); false when the name exists.
+bool dir_create_private(const std::string& path);
 bool file_delete(const std::string& path);      // true when the file was removed
 // Removes a folder and everything in it (links inside are removed, never followed);
 // true when the folder is gone afterwards and existed before.

@@ -1,6 +1,7 @@
 // Running a child process under limits (the judge's sandbox), and the small helpers around it.
 #pragma once
 #include <cstdint>
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -40,6 +41,39 @@ struct run_result {
 run_result process_run_limited(const std::string& command_line, const std::string& work_dir,
                                const std::string& input_path, const std::string& output_path,
                                uint32_t time_limit_ms, bool compile_mode);
+
+// The two files a submission's runs read and write, made once by the judge and kept open for
+// the whole submission. A program that replaces their names (links, FIFOs, junctions, renames)
+// changes nothing the judge reads or writes afterwards: it never opens them by name again.
+class run_files {
+ public:
+  run_files() = default;
+  ~run_files();
+  run_files(const run_files&) = delete;
+  run_files& operator=(const run_files&) = delete;
+  // Creates both as new, private regular files (false when either name exists already).
+  bool create(const std::string& input_path, const std::string& output_path);
+  // The next run's standard input: the whole text, replacing the last one.
+  bool set_input(std::string_view text);
+  // The first cap bytes of what the last run wrote; nullopt when it cannot be read.
+  std::optional<std::string> output_head(uint64_t cap) const;
+  bool ready() const { return input_ != -1 && output_ != -1; }
+  // Platform handles (descriptors on Linux, HANDLE values on Windows).
+  intptr_t input_handle() const { return input_; }
+  intptr_t output_handle() const { return output_; }
+
+ private:
+  intptr_t input_ = -1, output_ = -1;
+};
+
+// process_run_limited on the kept files: the output is emptied before the run; the child gets
+// descriptions of its own (its flags, offsets and locks die with it).
+run_result process_run_limited(const std::string& command_line, const std::string& work_dir,
+                               run_files& files, uint32_t time_limit_ms, bool compile_mode);
+
+// Confinement layers this system lacks for learners' programs (empty when none), for the log:
+// e.g. "Landlock" on kernels before 5.13.
+std::string sandbox_missing_layers();
 
 // Arguments of a command line as the Windows C runtime splits them (the first token by the
 // simpler rule of CreateProcess). Quotes group blanks; 2n backslashes before a quote give n and

@@ -361,4 +361,45 @@ TEST_F(JudgeTest, FirstThreeFailuresAreLogged) {
             std::string::npos);
 }
 
+TEST_F(JudgeTest, OutputWithANulByteNeverPasses) {
+  // The NUL reads back as "?", which is just what this question expects: only the NUL check
+  // can fail the first program.
+  verdict nul = judge(request("why", "#include <stdio.h>\nint main(void){printf(\"Why%c\\n\", 0);return 0;}\n"));
+  EXPECT_EQ(nul.str(nul.cases()[0], "actual"), "Why?\n");
+  EXPECT_EQ(nul.statuses(), std::vector<std::string>{"wrong_answer"});
+  verdict plain = judge(request("why", "#include <stdio.h>\nint main(void){puts(\"Why?\");return 0;}\n"));
+  EXPECT_EQ(plain.statuses(), std::vector<std::string>{"passed"});
+}
+
+TEST_F(JudgeTest, OneTimeOutLetsEveryOtherCaseRun) {
+  // Endless on the second case only (input 5 7); the skip rule needs two time-outs.
+  const std::string code =
+      "#include <stdio.h>\nint main(void){int a,b;if(scanf(\"%d %d\",&a,&b)!=2)return 1;"
+      "if(a==5)for(;;){}printf(\"%d\\n\",a+b);return 0;}\n";
+  verdict v = judge(request("sum", code));
+  EXPECT_EQ(v.statuses(),
+            (std::vector<std::string>{"passed", "timeout", "passed", "passed", "passed"}));
+  const int timed_out = v.cases()[1];
+  EXPECT_EQ(v.num(timed_out, "exitCode"), 1);
+  // Killed soon after the limit: a sanity bound that a lost kill or a full final wait (3 s)
+  // would break, wide enough for a loaded machine; the benchmark measures the real lateness.
+  EXPECT_GT(v.num(timed_out, "ms"), 1500 /* the per-case limit */);
+  EXPECT_LT(v.num(timed_out, "ms"), 1500 /* the per-case limit */ + 1000);
+  EXPECT_EQ(v.status(), "failed");
+}
+
+TEST_F(JudgeTest, TheSecondFailedCaseIsLoggedInFull) {
+  const std::string wrong = "#include <stdio.h>\nint main(void){puts(\"41\");return 0;}\n";
+  const std::string line = "评测 sum | 用例 #2 wrong_answer | 输入[5 7 ] 预期[12 ] 实际[41 ]";
+  auto count = [&] {
+    std::string log = log_text_now();
+    size_t n = 0;
+    for (size_t at = log.find(line); at != std::string::npos; at = log.find(line, at + 1)) ++n;
+    return n;
+  };
+  const size_t before = count();  // the log is shared with the other tests of the suite
+  judge(request("sum", wrong));
+  EXPECT_EQ(count(), before + 1);
+}
+
 }  // namespace

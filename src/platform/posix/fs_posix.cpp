@@ -89,6 +89,9 @@ bool clear_folder_at(int dfd) {
       continue;
     }
     if (S_ISDIR(st.st_mode)) {
+      // A folder made without read or write rights for its owner (mkdir with mode 0) must
+      // not keep its contents from going.
+      if ((st.st_mode & 0700) != 0700) ::fchmodat(dfd, name, 0700, 0);
       int sub = ::openat(dfd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
       if (sub < 0 || !clear_folder_at(sub)) ok = false;
       if (::unlinkat(dfd, name, AT_REMOVEDIR) != 0) ok = false;
@@ -216,6 +219,7 @@ bool file_write(const std::string& path, std::string_view bytes, bool private_fi
 }
 
 bool dir_create(const std::string& path) { return ::mkdir(path.c_str(), 0755) == 0; }
+bool dir_create_private(const std::string& path) { return ::mkdir(path.c_str(), 0700) == 0; }
 
 bool file_delete(const std::string& path) {
   struct stat st;

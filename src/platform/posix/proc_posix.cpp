@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <thread>
 
@@ -135,16 +136,104 @@ struct subreaper_scope {
   }
 };
 
-}  // namespace
+// Processors the system may run us on: the CPU-time backstop must allow every one of them to
+// spin for the whole wall-clock limit, or many threads would hit it before the time-out.
+long cpu_count() {
+  static const long n = [] {
+    long c = sysconf(_SC_NPROCESSORS_CONF);
+    return c > 0 ? c : 64;
+  }();
+  return n;
+}
 
-run_result process_run_limited(const std::string& command_line, const std::string& work_dir,
-                               const std::string& input_path, const std::string& output_path,
-                               uint32_t time_limit_ms, bool compile_mode) {
+// The kernel's Landlock version, 0 when it has none (or it is disabled).
+int landlock_abi() {
+  static const int abi = [] {
+    long v = syscall(SYS_landlock_create_ruleset, nullptr, 0, 1u /* ..._VERSION */);
+    return v > 0 ? int(v) : 0;
+  }();
+  return abi;
+}
+
+// ---- root's runs under a user id of their own --------------------------------------------
+// Root is exempt from RLIMIT_NPROC and owns most of the system. A learner's program started by
+// root therefore runs under a user id that nothing else uses (one per judge process, from a
+// high range no distribution hands out), owning only its work folder: the process limit then
+// counts its own threads alone, and the kernel's ordinary permission checks keep it away from
+// root's files, processes and /proc entries.
+uid_t run_user_id() {
+  static const uid_t id = [] {
+    if (geteuid() != 0) return uid_t(-1);
+    const uid_t wanted = uid_t(0x7ff00000u + (uint32_t(getpid()) & 0xffffu));
+    // Only when our user namespace maps it (a container may map far fewer ids).
+    FILE* map = std::fopen("/proc/self/uid_map", "re");
+    if (!map) return uid_t(-1);
+    unsigned long inside, outside, count;
+    uid_t found = uid_t(-1);
+    while (std::fscanf(map, "%lu %lu %lu", &inside, &outside, &count) == 3) {
+      if (wanted >= inside && wanted - inside < count) found = wanted;
+    }
+    std::fclose(map);
+    return found;
+  }();
+  return id;
+}
+
+// Hands the work folder to the run's user id. Called before the first learner's run, when only
+// the judge and the compiler have touched the folder; never through a link.
+bool give_work_dir(const std::string& work_dir, uid_t id) {
+  fd_owner dir{open(work_dir.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)};
+  struct stat st;
+  if (dir.fd < 0 || fstat(dir.fd, &st) != 0) return false;
+  if (st.st_uid == id) return true;
+  return fchown(dir.fd, id, id) == 0;
+}
+
+// Opens a file the caller names for a child: never through a link, never blocking on a FIFO,
+// and only when it is a regular file.
+int open_regular(const char* path, int flags, mode_t mode = 0) {
+  int fd = open(path, flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, mode);
+  if (fd < 0) return -1;
+  struct stat st;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    close(fd);
+    errno = EINVAL;
+    return -1;
+  }
+  // Back to blocking reads and writes for the child.
+  int fl = fcntl(fd, F_GETFL);
+  if (fl >= 0) fcntl(fd, F_SETFL, fl & ~O_NONBLOCK);
+  return fd;
+}
+
+// A description of its own on a file the judge holds open: through the descriptor's magic link,
+// never through a name in the work folder. The same file, checked by identity.
+int reopen_own(int fd, int flags) {
+  char link[40];
+  std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+  int copy = open(link, flags | O_NONBLOCK | O_CLOEXEC);
+  if (copy < 0) {
+    // No /proc: a duplicate shares the judge's offset and flags; both are reset before a run.
+    return fcntl(fd, F_DUPFD_CLOEXEC, 3);
+  }
+  struct stat a, b;
+  if (fstat(fd, &a) != 0 || fstat(copy, &b) != 0 || a.st_dev != b.st_dev || a.st_ino != b.st_ino ||
+      !S_ISREG(b.st_mode)) {
+    close(copy);
+    return -1;
+  }
+  int fl = fcntl(copy, F_GETFL);
+  if (fl >= 0) fcntl(copy, F_SETFL, fl & ~O_NONBLOCK);
+  return copy;
+}
+
+run_result run_on(const std::string& command_line, const std::string& work_dir, int in_fd,
+                  int out_fd, uint32_t time_limit_ms, bool compile_mode) {
   run_result r{};
-  fd_owner in{open(input_path.c_str(), O_RDONLY | O_CLOEXEC)};
-  fd_owner out{open(output_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644)};
-  if (in.fd < 0 || out.fd < 0) return r;
-
+  // Once a learner's program has run beside us, no process of the same user may read or write
+  // our memory or descriptors through /proc or ptrace (only root still can).
+  static const bool private_memory = prctl(PR_SET_DUMPABLE, 0, 0, 0, 0) == 0;
+  (void)private_memory;
   std::vector<std::string> args = command_line_split(command_line);
   if (args.empty()) return r;
   std::string program = resolve_program(args[0]);
@@ -167,9 +256,22 @@ run_result process_run_limited(const std::string& command_line, const std::strin
   }
 
   sandbox::filter seccomp = sandbox::build_filter(compile_mode);
-  sandbox::child_plan plan{program.c_str(), argv.data(), env,         work_dir.c_str(),
-                           in.fd,           out.fd,      -1,          compile_mode,
-                           time_limit_ms,   &seccomp};
+  sandbox::child_plan plan{};
+  plan.program = program.c_str();
+  plan.argv = argv.data();
+  plan.envp = env;
+  plan.work_dir = work_dir.c_str();
+  plan.input_fd = in_fd;
+  plan.output_fd = out_fd;
+  plan.status_fd = -1;
+  plan.compile_mode = compile_mode;
+  plan.time_limit_ms = time_limit_ms;
+  plan.cpu_count = cpu_count();
+  plan.seccomp = &seccomp;
+  plan.landlock_abi = landlock_abi();
+  plan.run_user = uid_t(-1);
+  if (!compile_mode && run_user_id() != uid_t(-1) && give_work_dir(work_dir, run_user_id()))
+    plan.run_user = run_user_id();
   subreaper_scope reaper(compile_mode);
   const uint32_t start = tick_ms();
   fd_owner pidfd;
@@ -181,7 +283,7 @@ run_result process_run_limited(const std::string& command_line, const std::strin
     bool ended = wait_ready(pidfd.fd, int(run_poll_ms));
     // The size test comes first: a flood that ended by itself is still a flood.
     struct stat st;
-    if (fstat(out.fd, &st) == 0 && uint64_t(st.st_size) > run_output_limit) {
+    if (fstat(out_fd, &st) == 0 && uint64_t(st.st_size) > run_output_limit) {
       r.output_limited = 1;
       kill_group(pid, pidfd.fd);
       break;
@@ -204,6 +306,11 @@ run_result process_run_limited(const std::string& command_line, const std::strin
   if (waitid(P_PIDFD, id_t(pidfd.fd), &info, WEXITED | WNOHANG) == 0 && info.si_pid != 0) {
     if (info.si_code == CLD_EXITED) {
       r.exit_code = uint32_t(info.si_status);
+    } else if (info.si_status == SIGXCPU && !r.output_limited) {
+      // The CPU-time backstop is far above what the wall clock lets through; if it ever
+      // fires, the program ran too long, which is a time-out whatever its thread count.
+      r.timed_out = 1;
+      r.exit_code = run_killed_exit_code;
     } else if (r.timed_out || r.output_limited) {
       r.exit_code = run_killed_exit_code;  // killed by us (or by the file-size backstop)
     } else {
@@ -219,6 +326,81 @@ run_result process_run_limited(const std::string& command_line, const std::strin
   }
   drain_group(pid, final_start, run_final_wait_ms);
   return r;
+}
+
+}  // namespace
+
+run_result process_run_limited(const std::string& command_line, const std::string& work_dir,
+                               const std::string& input_path, const std::string& output_path,
+                               uint32_t time_limit_ms, bool compile_mode) {
+  fd_owner in{open_regular(input_path.c_str(), O_RDONLY)};
+  fd_owner out{open_regular(output_path.c_str(), O_WRONLY | O_CREAT, 0600)};
+  if (in.fd < 0 || out.fd < 0) return run_result{};
+  if (ftruncate(out.fd, 0) != 0) return run_result{};
+  return run_on(command_line, work_dir, in.fd, out.fd, time_limit_ms, compile_mode);
+}
+
+run_files::~run_files() {
+  if (input_ >= 0) close(int(input_));
+  if (output_ >= 0) close(int(output_));
+}
+
+bool run_files::create(const std::string& input_path, const std::string& output_path) {
+  if (ready()) return false;
+  const int flags = O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
+  int in = open(input_path.c_str(), flags, 0600);
+  if (in < 0) return false;
+  int out = open(output_path.c_str(), flags, 0600);
+  if (out < 0) {
+    close(in);
+    return false;
+  }
+  input_ = in;
+  output_ = out;
+  return true;
+}
+
+bool run_files::set_input(std::string_view text) {
+  if (!ready()) return false;
+  const int fd = int(input_);
+  if (ftruncate(fd, 0) != 0) return false;
+  size_t done = 0;
+  while (done < text.size()) {
+    ssize_t n = pwrite(fd, text.data() + done, text.size() - done, off_t(done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += size_t(n);
+  }
+  return true;
+}
+
+std::optional<std::string> run_files::output_head(uint64_t cap) const {
+  if (!ready()) return std::nullopt;
+  std::string data;
+  data.resize(cap);
+  uint64_t have = 0;
+  while (have < cap) {
+    ssize_t n = pread(int(output_), data.data() + have, cap - have, off_t(have));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return std::nullopt;
+    if (n == 0) break;
+    have += uint64_t(n);
+  }
+  data.resize(have);
+  return data;
+}
+
+run_result process_run_limited(const std::string& command_line, const std::string& work_dir,
+                               run_files& files, uint32_t time_limit_ms, bool compile_mode) {
+  if (!files.ready()) return run_result{};
+  const int in_kept = int(files.input_handle()), out_kept = int(files.output_handle());
+  if (ftruncate(out_kept, 0) != 0 || lseek(out_kept, 0, SEEK_SET) < 0 ||
+      lseek(in_kept, 0, SEEK_SET) < 0)
+    return run_result{};
+  fd_owner in{reopen_own(in_kept, O_RDONLY)};
+  fd_owner out{reopen_own(out_kept, O_WRONLY)};
+  if (in.fd < 0 || out.fd < 0) return run_result{};
+  return run_on(command_line, work_dir, in.fd, out.fd, time_limit_ms, compile_mode);
 }
 
 std::optional<std::string> file_read_head(const std::string& path, uint64_t cap) {
@@ -239,5 +421,25 @@ std::optional<std::string> file_read_head(const std::string& path, uint64_t cap)
 }
 
 uint32_t process_id() { return uint32_t(getpid()); }
+
+
+std::string sandbox_missing_layers() {
+  std::string missing;
+  auto add = [&](const char* what) {
+    if (!missing.empty()) missing += ", ";
+    missing += what;
+  };
+  const int abi = landlock_abi();
+  if (abi < 1) add("Landlock (files outside the work folder stay writable)");
+  else {
+    if (abi < 3) add("Landlock truncate right (ABI 3)");
+    if (abi < 4) add("Landlock network rules (ABI 4)");
+    if (abi < 5) add("Landlock device ioctl right (ABI 5)");
+    if (abi < 6) add("Landlock signal and abstract socket scopes (ABI 6)");
+  }
+  if (geteuid() == 0 && run_user_id() == uid_t(-1))
+    add("own user id for root's runs (no thread limit, root's file permissions)");
+  return missing;
+}
 
 }  // namespace plat

@@ -11,13 +11,18 @@
 #include <sched.h>
 #include <signal.h>
 #include <sys/prctl.h>
+#include <linux/capability.h>
+#include <linux/securebits.h>
 #include <sys/resource.h>
+#include <grp.h>
+#include <sys/sysinfo.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstddef>
 #include <initializer_list>
+#include <vector>
 
 #include "platform/proc.h"
 
@@ -38,56 +43,124 @@ constexpr uint32_t ret_errno(int e) { return SECCOMP_RET_ERRNO | (uint32_t(e) & 
 
 constexpr uint32_t off_nr = offsetof(seccomp_data, nr);
 constexpr uint32_t off_arch = offsetof(seccomp_data, arch);
-constexpr uint32_t off_arg0_low = offsetof(seccomp_data, args);  // little-endian low half
+constexpr uint32_t off_args_low = offsetof(seccomp_data, args);  // little-endian low half
 
 // Namespace flags: a new namespace could hide a process from our group kill.
 constexpr uint32_t clone_new_namespaces = CLONE_NEWNS | CLONE_NEWCGROUP | CLONE_NEWUTS |
                                           CLONE_NEWIPC | CLONE_NEWUSER | CLONE_NEWPID | CLONE_NEWNET;
 
+// A small assembler for classic BPF with forward labels, so that argument checks read as
+// conditions instead of hand-counted jump offsets.
 struct builder {
   filter& f;
-  void stmt(uint16_t code, uint32_t k) { f.code.push_back(BPF_STMT(code, k)); }
-  void jump(uint16_t code, uint32_t k, uint8_t jt, uint8_t jf) {
-    f.code.push_back(BPF_JUMP(code, k, jt, jf));
+  struct fixup {
+    size_t at;
+    int on_true, on_false;  // label ids; -1: the next instruction
+  };
+  std::vector<long> labels;  // position of each label, -1 until bound
+  std::vector<fixup> fixups;
+
+  int label() {
+    labels.push_back(-1);
+    return int(labels.size() - 1);
   }
+  void bind(int l) { labels[size_t(l)] = long(f.code.size()); }
   uint32_t here() const { return uint32_t(f.code.size()); }
+  void stmt(uint16_t code, uint32_t k) { f.code.push_back(BPF_STMT(code, k)); }
+  void ret(uint32_t action) { stmt(BPF_RET | BPF_K, action); }
+  void load_nr() { stmt(BPF_LD | BPF_W | BPF_ABS, off_nr); }
+  // The low half of an argument: every argument checked here is an int or a flag word whose
+  // bits of interest are low (the kernel reads pids and commands as 32-bit values).
+  void load_arg(int n) { stmt(BPF_LD | BPF_W | BPF_ABS, off_args_low + uint32_t(8 * n)); }
+  void jump(uint16_t op, uint32_t k, int on_true, int on_false) {
+    fixups.push_back({f.code.size(), on_true, on_false});
+    f.code.push_back(BPF_JUMP(BPF_JMP | op | BPF_K, k, 0, 0));
+  }
+  // Resolves the labels; false when a jump is out of reach (never for this filter's size).
+  bool finish() {
+    for (const fixup& x : fixups) {
+      auto offset = [&](int l) -> long {
+        return l < 0 ? 0 : labels[size_t(l)] - long(x.at) - 1;
+      };
+      long t = offset(x.on_true), e = offset(x.on_false);
+      if (t < 0 || t > 255 || e < 0 || e > 255) return false;
+      f.code[x.at].jt = uint8_t(t);
+      f.code[x.at].jf = uint8_t(e);
+    }
+    return true;
+  }
 
   // if (nr == call) return action;  (the accumulator keeps nr)
   void refuse(long call, uint32_t action) {
-    jump(BPF_JMP | BPF_JEQ | BPF_K, uint32_t(call), 0, 1);
-    stmt(BPF_RET | BPF_K, action);
+    int next = label();
+    jump(BPF_JEQ, uint32_t(call), -1, next);
+    ret(action);
+    bind(next);
   }
-  // Blocks below load an argument and always return, so the accumulator needs no reload.
+  // Opens the block of one call: what follows runs only for that call and must return.
+  int begin(long call) {
+    int next = label();
+    jump(BPF_JEQ, uint32_t(call), -1, next);
+    return next;
+  }
+  void end(int next) {
+    bind(next);
+    load_nr();  // the block loaded arguments; the next test compares the number again
+  }
+
   enum class slot { none, own_pid, own_group };
-  // if (nr == call) return arg0 in values ? allow : EPERM;
-  void allow_arg0_in(long call, std::initializer_list<std::pair<uint32_t, slot>> values) {
-    const uint32_t m = uint32_t(values.size());
-    jump(BPF_JMP | BPF_JEQ | BPF_K, uint32_t(call), 0, uint8_t(m + 3));
-    stmt(BPF_LD | BPF_W | BPF_ABS, off_arg0_low);
-    uint32_t j = 0;
-    for (auto [value, kind] : values) {
-      if (kind == slot::own_pid) f.own_pid_slots.push_back(here());
-      if (kind == slot::own_group) f.own_group_slots.push_back(here());
-      jump(BPF_JMP | BPF_JEQ | BPF_K, value, uint8_t(m - 1 - j), j == m - 1 ? 1 : 0);
-      ++j;
+  struct value {
+    uint32_t v;
+    slot kind;
+  };
+  // Jumps to on_match when argument n is one of values, else to on_other.
+  void arg_in(int n, std::initializer_list<value> values, int on_match, int on_other) {
+    load_arg(n);
+    size_t left = values.size();
+    for (const value& x : values) {
+      if (x.kind == slot::own_pid) f.own_pid_slots.push_back(here());
+      if (x.kind == slot::own_group) f.own_group_slots.push_back(here());
+      jump(BPF_JEQ, x.v, on_match, --left == 0 ? on_other : -1);
     }
-    stmt(BPF_RET | BPF_K, ret_allow);
-    stmt(BPF_RET | BPF_K, ret_errno(EPERM));
+  }
+  // if (nr == call) return (argument n is one of values) ? allow : otherwise;
+  void allow_arg_in(long call, int n, std::initializer_list<value> values, uint32_t otherwise) {
+    int next = begin(call), yes = label(), no = label();
+    arg_in(n, values, yes, no);
+    bind(yes);
+    ret(ret_allow);
+    bind(no);
+    ret(otherwise);
+    end(next);
+  }
+  // if (nr == call) return (argument n is one of values) ? action : allow;
+  void refuse_arg_in(long call, int n, std::initializer_list<value> values, uint32_t action) {
+    int next = begin(call), yes = label(), no = label();
+    arg_in(n, values, yes, no);
+    bind(yes);
+    ret(action);
+    bind(no);
+    ret(ret_allow);
+    end(next);
   }
   // if (nr == call) return (arg0 & bits) ? when_set : when_clear;
   void test_arg0_bits(long call, uint32_t bits, uint32_t when_set, uint32_t when_clear) {
-    jump(BPF_JMP | BPF_JEQ | BPF_K, uint32_t(call), 0, 4);
-    stmt(BPF_LD | BPF_W | BPF_ABS, off_arg0_low);
-    jump(BPF_JMP | BPF_JSET | BPF_K, bits, 0, 1);
-    stmt(BPF_RET | BPF_K, when_set);
-    stmt(BPF_RET | BPF_K, when_clear);
+    int next = begin(call), set = label();
+    load_arg(0);
+    jump(BPF_JSET, bits, set, -1);
+    ret(when_clear);
+    bind(set);
+    ret(when_set);
+    end(next);
   }
 };
+
+constexpr uint32_t no = ret_errno(EPERM);
+using s = builder::slot;
 
 // Calls no learner's program and no compiler has a use for; each would let it reach beyond
 // its own run (as root, most of them would work).
 void refuse_administration(builder& b) {
-  const uint32_t no = ret_errno(EPERM);
   for (long call : {
 #ifdef __NR_ptrace
            long(__NR_ptrace),  // inspect or steer other processes
@@ -100,15 +173,124 @@ void refuse_administration(builder& b) {
            long(__NR_reboot), long(__NR_kexec_load), long(__NR_kexec_file_load),
            long(__NR_init_module), long(__NR_finit_module), long(__NR_delete_module),
            long(__NR_swapon), long(__NR_swapoff), long(__NR_acct), long(__NR_quotactl),
+#ifdef __NR_quotactl_fd
+           long(__NR_quotactl_fd),
+#endif
            long(__NR_settimeofday), long(__NR_clock_settime), long(__NR_clock_adjtime),
            long(__NR_adjtimex), long(__NR_sethostname), long(__NR_setdomainname),
-           long(__NR_open_by_handle_at), long(__NR_fanotify_init),
-           long(__NR_keyctl), long(__NR_add_key), long(__NR_request_key),
-           long(__NR_process_vm_writev),
+           long(__NR_open_by_handle_at), long(__NR_name_to_handle_at), long(__NR_fanotify_init),
+           long(__NR_keyctl), long(__NR_add_key), long(__NR_request_key), long(__NR_syslog),
+           long(__NR_vhangup),
+           // other processes' memory and descriptors
+           long(__NR_process_vm_readv), long(__NR_process_vm_writev), long(__NR_kcmp),
+           long(__NR_pidfd_getfd), long(__NR_process_madvise), long(__NR_migrate_pages),
+           long(__NR_move_pages),
+#ifdef __NR_process_mrelease
+           long(__NR_process_mrelease),
+#endif
            long(__NR_move_mount), long(__NR_fsopen), long(__NR_fsmount), long(__NR_fspick),
-           long(__NR_open_tree),
+           long(__NR_fsconfig), long(__NR_open_tree), long(__NR_mount_setattr),
+#ifdef __NR_iopl
+           long(__NR_iopl), long(__NR_ioperm),
+#endif
        })
     b.refuse(call, no);
+}
+
+// Terminal and signal-owner requests through ioctl: typing into a terminal (TIOCSTI, and the
+// console's selection paste), taking a terminal or its foreground, and naming another process
+// as the receiver of a descriptor's signals (FIOSETOWN/SIOCSPGRP, the ioctl side of F_SETOWN).
+void refuse_terminal_ioctls(builder& b) {
+  b.refuse_arg_in(__NR_ioctl, 1,
+                  {{0x5412u /* TIOCSTI */, s::none}, {0x541Cu /* TIOCLINUX */, s::none},
+                   {0x540Eu /* TIOCSCTTY */, s::none}, {0x541Du /* TIOCCONS */, s::none},
+                   {0x5410u /* TIOCSPGRP */, s::none}, {0x5423u /* TIOCSETD */, s::none},
+                   {0x8901u /* FIOSETOWN */, s::none}, {0x8902u /* SIOCSPGRP */, s::none}},
+                  no);
+}
+
+// A learner's program: plain computation on its standard handles, threads, files in its work
+// folder. Everything that reaches other processes or the system is refused.
+void run_mode_rules(builder& b) {
+  // One process: threads yes, new processes no.
+#ifdef __NR_fork
+  b.refuse(__NR_fork, no);
+#endif
+#ifdef __NR_vfork
+  b.refuse(__NR_vfork, no);
+#endif
+  b.test_arg0_bits(__NR_clone, CLONE_THREAD, ret_allow, no);
+  b.refuse(__NR_setsid, no);
+  b.refuse(__NR_setpgid, no);
+  // Signals only to itself.
+  b.allow_arg_in(__NR_kill, 0, {{0u, s::none}, {0u, s::own_pid}, {0u, s::own_group}}, no);
+  b.allow_arg_in(__NR_tgkill, 0, {{0u, s::own_pid}}, no);
+  b.allow_arg_in(__NR_rt_sigqueueinfo, 0, {{0u, s::own_pid}}, no);
+  b.allow_arg_in(__NR_rt_tgsigqueueinfo, 0, {{0u, s::own_pid}}, no);
+  b.refuse(__NR_tkill, no);
+  b.refuse(__NR_pidfd_send_signal, no);
+
+  // Sockets of every family (TCP, MPTCP, raw, packet, netlink, Unix): a judged program talks
+  // to no one, so it can neither reach the local API nor sniff the network.
+  b.refuse(__NR_socket, no);
+  b.refuse(__NR_socketpair, no);
+  // System V IPC and message queues outlive the process and sit outside its memory limit.
+  for (long call : {long(__NR_shmget), long(__NR_msgget), long(__NR_semget),
+                    long(__NR_mq_open), long(__NR_mq_unlink)})
+    b.refuse(call, no);
+
+  // fcntl: the commands a program uses on its own descriptors. Refused among others:
+  // F_SETOWN(_EX)/F_SETSIG (signals to another process), F_SETLEASE/F_NOTIFY, F_SETPIPE_SZ
+  // (pipe buffers are kernel memory outside the limit).
+  b.allow_arg_in(__NR_fcntl, 1,
+                 {{F_DUPFD, s::none}, {F_GETFD, s::none}, {F_SETFD, s::none},
+                  {F_GETFL, s::none}, {F_SETFL, s::none}, {F_GETLK, s::none},
+                  {F_SETLK, s::none}, {F_SETLKW, s::none}, {36u /* F_OFD_GETLK */, s::none},
+                  {37u /* F_OFD_SETLK */, s::none}, {38u /* F_OFD_SETLKW */, s::none},
+                  {F_DUPFD_CLOEXEC, s::none}, {1032u /* F_GETPIPE_SZ */, s::none},
+                  {1034u /* F_GET_SEALS */, s::none}, {1033u /* F_ADD_SEALS */, s::none},
+                  {9u /* F_GETOWN */, s::none}, {11u /* F_GETSIG */, s::none}},
+                 no);
+
+  // Limits and scheduling: its own only; no real-time classes, no higher priority.
+  b.allow_arg_in(__NR_prlimit64, 0, {{0u, s::none}, {0u, s::own_pid}}, no);
+  b.allow_arg_in(__NR_sched_setaffinity, 0, {{0u, s::none}, {0u, s::own_pid}}, no);
+  for (long call : {long(__NR_sched_setscheduler), long(__NR_sched_setparam),
+                    long(__NR_sched_setattr), long(__NR_ioprio_set)})
+    b.refuse(call, no);
+  {
+    // setpriority(PRIO_PROCESS, self, 0..19) only: a nicer self, never a greedier one.
+    int next = b.begin(__NR_setpriority), ok_which = b.label(), ok_who = b.label(),
+        deny = b.label();
+    b.arg_in(0, {{0u /* PRIO_PROCESS */, s::none}}, ok_which, deny);
+    b.bind(ok_which);
+    b.arg_in(1, {{0u, s::none}, {0u, s::own_pid}}, ok_who, deny);
+    b.bind(ok_who);
+    b.load_arg(2);
+    b.jump(BPF_JSET, 0x80000000u, deny, -1);
+    b.ret(ret_allow);
+    b.bind(deny);
+    b.ret(no);
+    b.end(next);
+  }
+
+  // Metadata, links and special files: none anywhere (Landlock cannot refuse these outside
+  // the work folder, and inside it a program has no use for them).
+  for (long call : {
+#ifdef __NR_chmod
+           long(__NR_chmod), long(__NR_chown), long(__NR_lchown), long(__NR_utime),
+           long(__NR_utimes), long(__NR_futimesat), long(__NR_mknod), long(__NR_link),
+           long(__NR_symlink),
+#endif
+           long(__NR_fchmod), long(__NR_fchmodat), long(__NR_fchown), long(__NR_fchownat),
+           long(__NR_setxattr), long(__NR_lsetxattr), long(__NR_fsetxattr),
+           long(__NR_removexattr), long(__NR_lremovexattr), long(__NR_fremovexattr),
+           long(__NR_utimensat), long(__NR_mknodat), long(__NR_linkat), long(__NR_symlinkat),
+           452L /* fchmodat2 */, 463L /* setxattrat */, 466L /* removexattrat */,
+       })
+    b.refuse(call, no);
+  // personality: reading it and the plain Linux one only.
+  b.allow_arg_in(__NR_personality, 0, {{0u, s::none}, {0xffffffffu, s::none}}, no);
 }
 
 }  // namespace
@@ -117,17 +299,25 @@ filter build_filter(bool compile_mode) {
   filter f;
   builder b{f};
   b.stmt(BPF_LD | BPF_W | BPF_ABS, off_arch);
-  b.jump(BPF_JMP | BPF_JEQ | BPF_K, own_arch, 1, 0);
-  b.stmt(BPF_RET | BPF_K, ret_kill);  // other calling conventions (int 0x80) bypass the numbers
-  b.stmt(BPF_LD | BPF_W | BPF_ABS, off_nr);
+  {
+    int ok = b.label();
+    b.jump(BPF_JEQ, own_arch, ok, -1);
+    b.ret(ret_kill);  // other calling conventions (int 0x80) bypass the numbers
+    b.bind(ok);
+  }
+  b.load_nr();
 #if defined(__x86_64__)
-  b.jump(BPF_JMP | BPF_JGE | BPF_K, 0x40000000u, 0, 1);  // x32 numbering
-  b.stmt(BPF_RET | BPF_K, ret_kill);
+  {
+    int ok = b.label();
+    b.jump(BPF_JGE, 0x40000000u, -1, ok);  // x32 numbering
+    b.ret(ret_kill);
+    b.bind(ok);
+  }
 #endif
   // glibc tries clone3 first and falls back to clone, whose flags we can read.
   b.refuse(__NR_clone3, ret_errno(ENOSYS));
   refuse_administration(b);
-  const uint32_t no = ret_errno(EPERM);
+  refuse_terminal_ioctls(b);
   if (compile_mode) {
     // The compiler starts cc1, as and ld; they all stay in the group we kill at the end.
     b.refuse(__NR_setsid, no);
@@ -135,26 +325,10 @@ filter build_filter(bool compile_mode) {
     b.test_arg0_bits(__NR_clone, clone_new_namespaces, no, ret_allow);
     b.test_arg0_bits(__NR_kill, 0x80000000u, no, ret_allow);  // kill(-1) and other groups
   } else {
-    // One process: threads yes, new processes no.
-#ifdef __NR_fork
-    b.refuse(__NR_fork, no);
-#endif
-#ifdef __NR_vfork
-    b.refuse(__NR_vfork, no);
-#endif
-    b.test_arg0_bits(__NR_clone, CLONE_THREAD, ret_allow, no);
-    b.refuse(__NR_setsid, no);
-    b.refuse(__NR_setpgid, no);
-    // Signals only to itself.
-    using s = builder::slot;
-    b.allow_arg0_in(__NR_kill, {{0u, s::none}, {0u, s::own_pid}, {0u, s::own_group}});
-    b.allow_arg0_in(__NR_tgkill, {{0u, s::own_pid}});
-    b.allow_arg0_in(__NR_rt_sigqueueinfo, {{0u, s::own_pid}});
-    b.allow_arg0_in(__NR_rt_tgsigqueueinfo, {{0u, s::own_pid}});
-    b.refuse(__NR_tkill, no);
-    b.refuse(__NR_pidfd_send_signal, no);
+    run_mode_rules(b);
   }
-  b.stmt(BPF_RET | BPF_K, ret_allow);
+  b.ret(ret_allow);
+  if (!b.finish()) f.code.clear();  // an unusable filter: the launch then fails, never runs bare
   return f;
 }
 
@@ -165,7 +339,7 @@ filter build_filter(bool compile_mode) {
 namespace {
 
 enum step { step_signals = 1, step_group, step_parent_death, step_limits, step_fds, step_dir,
-            step_no_new_privs, step_seccomp, step_exec };
+            step_no_new_privs, step_seccomp, step_exec, step_user };
 
 [[noreturn]] void fail(const child_plan* p, int which) {
   child_failure report{which, errno};
@@ -177,9 +351,9 @@ enum step { step_signals = 1, step_group, step_parent_death, step_limits, step_f
 bool reset_signals() {
   struct sigaction dfl {};
   dfl.sa_handler = SIG_DFL;
-  for (int s = 1; s < NSIG; ++s) {
-    if (s == SIGKILL || s == SIGSTOP) continue;
-    sigaction(s, &dfl, nullptr);  // glibc's reserved signals answer EINVAL; nothing to do there
+  for (int sig = 1; sig < NSIG; ++sig) {
+    if (sig == SIGKILL || sig == SIGSTOP) continue;
+    sigaction(sig, &dfl, nullptr);  // glibc's reserved signals answer EINVAL; nothing to do there
   }
   sigset_t none;
   sigemptyset(&none);
@@ -191,15 +365,38 @@ bool set_limit(int which, rlim_t soft, rlim_t hard) {
   return setrlimit(which, &l) == 0;
 }
 
+// Threads of the run: RLIMIT_NPROC counts every task of the user. Under root's judge the program
+// has a user id of its own, so the bound is exact; an ordinary user's program shares the count
+// with the user's other processes, so the bound is the system's current task count plus this.
+constexpr rlim_t extra_tasks = 64;
+
 bool setup_rlimits(const child_plan* p) {
   const rlim_t memory = p->compile_mode ? compile_memory_limit : run_memory_limit;
-  // The wall clock is the real limit; this only stops a spinning process if the parent vanished.
-  const rlim_t cpu = p->time_limit_ms / 1000 + 2;
-  return set_limit(RLIMIT_AS, memory, memory) && set_limit(RLIMIT_CORE, 0, 0) &&
-         set_limit(RLIMIT_CPU, cpu, cpu + 1) &&
-         // Bounds the disk a flood can fill between two polls; still well over the output
-         // limit, so a modest overshoot ends with the program's own exit code.
-         (p->compile_mode || set_limit(RLIMIT_FSIZE, 2 * run_output_limit, 2 * run_output_limit));
+  // The wall clock is the real limit; this only stops a spinning process if the parent
+  // vanished. Every processor may spin for the whole limit, so that a program with many
+  // threads still ends as a time-out and never by this backstop.
+  const rlim_t cpu = (p->time_limit_ms / 1000 + 2) * rlim_t(p->cpu_count > 0 ? p->cpu_count : 1);
+  if (!(set_limit(RLIMIT_AS, memory, memory) && set_limit(RLIMIT_CORE, 0, 0) &&
+        set_limit(RLIMIT_CPU, cpu, cpu + 1)))
+    return false;
+  if (p->run_user != uid_t(-1)) {
+    if (!set_limit(RLIMIT_NPROC, extra_tasks, extra_tasks)) return false;
+  } else if (geteuid() != 0) {
+    struct sysinfo si;
+    struct rlimit now;
+    if (sysinfo(&si) == 0 && getrlimit(RLIMIT_NPROC, &now) == 0) {
+      const rlim_t bound = rlim_t(si.procs) + extra_tasks;
+      if (now.rlim_max == RLIM_INFINITY || bound < now.rlim_max)
+        set_limit(RLIMIT_NPROC, bound, bound);
+    }
+  }
+  if (p->compile_mode) return true;
+  // Bounds the disk a flood can fill between two polls; still well over the output limit, so a
+  // modest overshoot ends with the program's own exit code. It bounds memfd and tmpfs files too.
+  // Few descriptors: each pipe is kernel memory outside the address-space limit.
+  return set_limit(RLIMIT_FSIZE, 2 * run_output_limit, 2 * run_output_limit) &&
+         set_limit(RLIMIT_NOFILE, 64, 64) && set_limit(RLIMIT_MSGQUEUE, 0, 0) &&
+         set_limit(RLIMIT_MEMLOCK, 0, 0) && set_limit(RLIMIT_RTPRIO, 0, 0);
 }
 
 bool setup_fds(const child_plan* p) {
@@ -216,21 +413,27 @@ bool setup_fds(const child_plan* p) {
 }
 
 // Landlock (where the kernel has it): a learner's program may create, change or remove files
-// only inside its work folder, and may neither connect nor listen on TCP. Reading stays open
-// (the program needs its libraries). Best effort: an older kernel simply goes without.
+// only inside its work folder, may neither connect nor listen on TCP, may use no device's
+// ioctl, and may signal or reach abstract Unix sockets only inside its own domain. Reading
+// stays open (the program needs its libraries). Best effort: an older kernel goes without the
+// rights it lacks (the judge logs which).
 constexpr uint64_t fs_write_rights_v1 =
     LANDLOCK_ACCESS_FS_WRITE_FILE | LANDLOCK_ACCESS_FS_REMOVE_DIR | LANDLOCK_ACCESS_FS_REMOVE_FILE |
     LANDLOCK_ACCESS_FS_MAKE_CHAR | LANDLOCK_ACCESS_FS_MAKE_DIR | LANDLOCK_ACCESS_FS_MAKE_REG |
     LANDLOCK_ACCESS_FS_MAKE_SOCK | LANDLOCK_ACCESS_FS_MAKE_FIFO | LANDLOCK_ACCESS_FS_MAKE_BLOCK |
     LANDLOCK_ACCESS_FS_MAKE_SYM;
-constexpr uint64_t fs_refer = 1ull << 13;     // ABI 2
-constexpr uint64_t fs_truncate = 1ull << 14;  // ABI 3
-constexpr uint64_t net_bind_tcp = 1ull << 0;  // ABI 4
+constexpr uint64_t fs_refer = 1ull << 13;      // ABI 2
+constexpr uint64_t fs_truncate = 1ull << 14;   // ABI 3
+constexpr uint64_t fs_ioctl_dev = 1ull << 15;  // ABI 5
+constexpr uint64_t net_bind_tcp = 1ull << 0;   // ABI 4
 constexpr uint64_t net_connect_tcp = 1ull << 1;
+constexpr uint64_t scope_abstract_unix = 1ull << 0;  // ABI 6
+constexpr uint64_t scope_signal = 1ull << 1;
 
-struct ruleset_attr {  // the kernel's struct, with the network field of ABI 4
+struct ruleset_attr {  // the kernel's struct as of ABI 6; older kernels get a shorter prefix
   uint64_t handled_access_fs;
   uint64_t handled_access_net;
+  uint64_t scoped;
 };
 struct path_beneath_attr {
   uint64_t allowed_access;
@@ -247,19 +450,44 @@ void allow_beneath(int ruleset, const char* path, uint64_t rights) {
 
 void setup_landlock(const child_plan* p) {
   if (p->compile_mode) return;  // compilers write where their drivers choose
-  long abi = syscall(SYS_landlock_create_ruleset, nullptr, 0, LANDLOCK_CREATE_RULESET_VERSION);
+  const int abi = p->landlock_abi;
   if (abi < 1) return;
   uint64_t fs = fs_write_rights_v1;
   if (abi >= 2) fs |= fs_refer;
   if (abi >= 3) fs |= fs_truncate;
-  ruleset_attr attr{fs, abi >= 4 ? net_bind_tcp | net_connect_tcp : 0};
-  const size_t size = abi >= 4 ? sizeof attr : sizeof attr.handled_access_fs;
+  if (abi >= 5) fs |= fs_ioctl_dev;
+  ruleset_attr attr{fs, abi >= 4 ? net_bind_tcp | net_connect_tcp : 0,
+                    abi >= 6 ? scope_abstract_unix | scope_signal : 0};
+  const size_t size = abi >= 6   ? sizeof attr
+                      : abi >= 4 ? offsetof(ruleset_attr, scoped)
+                                 : sizeof attr.handled_access_fs;
   int ruleset = int(syscall(SYS_landlock_create_ruleset, &attr, size, 0));
   if (ruleset < 0) return;
-  allow_beneath(ruleset, p->work_dir, fs);
+  // In the work folder: everything but device ioctls (there are no devices there).
+  allow_beneath(ruleset, p->work_dir, fs & ~fs_ioctl_dev);
   allow_beneath(ruleset, "/dev/null", LANDLOCK_ACCESS_FS_WRITE_FILE | (abi >= 3 ? fs_truncate : 0));
   syscall(SYS_landlock_restrict_self, ruleset, 0);
   close(ruleset);
+}
+
+// Root's program keeps none of root's powers: no capability in any set and none to regain
+// through exec (securebits, locked); and, where the judge has one for it, a user id of its own.
+bool drop_privileges(const child_plan* p) {
+  if (geteuid() != 0 && getuid() != 0) return true;  // an ordinary user holds none to drop
+  prctl(PR_SET_SECUREBITS, SECBIT_NOROOT | SECBIT_NOROOT_LOCKED | SECBIT_NO_SETUID_FIXUP |
+                               SECBIT_NO_SETUID_FIXUP_LOCKED | SECBIT_KEEP_CAPS_LOCKED |
+                               SECBIT_NO_CAP_AMBIENT_RAISE | SECBIT_NO_CAP_AMBIENT_RAISE_LOCKED);
+  for (int cap = 0; cap < 64; ++cap) {
+    if (prctl(PR_CAPBSET_DROP, cap, 0, 0, 0) != 0 && errno == EINVAL) break;
+  }
+  prctl(PR_CAP_AMBIENT, PR_CAP_AMBIENT_CLEAR_ALL, 0, 0, 0);
+  if (p->run_user != uid_t(-1) &&
+      (setgroups(0, nullptr) != 0 || setresgid(p->run_user, p->run_user, p->run_user) != 0 ||
+       setresuid(p->run_user, p->run_user, p->run_user) != 0))
+    return false;
+  __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+  __user_cap_data_struct none[_LINUX_CAPABILITY_U32S_3] = {};
+  return syscall(SYS_capset, &header, none) == 0;
 }
 
 bool setup_seccomp(const child_plan* p) {
@@ -268,6 +496,10 @@ bool setup_seccomp(const child_plan* p) {
   const uint32_t pid = uint32_t(getpid());
   for (uint32_t i : f.own_pid_slots) f.code[i].k = pid;
   for (uint32_t i : f.own_group_slots) f.code[i].k = uint32_t(-int32_t(pid));
+  if (f.code.empty()) {
+    errno = EINVAL;
+    return false;
+  }
   sock_fprog prog{uint16_t(f.code.size()), f.code.data()};
   return syscall(SYS_seccomp, SECCOMP_SET_MODE_FILTER, 0, &prog) == 0;
 }
@@ -277,15 +509,26 @@ bool setup_seccomp(const child_plan* p) {
 int child_main(void* arg) {
   const child_plan* p = static_cast<const child_plan*>(arg);
   if (!reset_signals()) fail(p, step_signals);
-  if (setpgid(0, 0) != 0) fail(p, step_group);
+  // A session of its own: its own process group for the kill at the end, and no controlling
+  // terminal to type into or take signals from.
+  if (setsid() < 0) fail(p, step_group);
   if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0) fail(p, step_parent_death);
   if (!setup_rlimits(p)) fail(p, step_limits);
   if (!setup_fds(p)) fail(p, step_fds);
   if (chdir(p->work_dir) != 0) fail(p, step_dir);
   if (prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0) fail(p, step_no_new_privs);
   setup_landlock(p);
+  // Under its own user id the program may not be able to walk the path to its folder (a
+  // private TMPDIR): hold the program file first, never through a link, and exec that.
+  int program = -1;
+  if (p->run_user != uid_t(-1) && (program = open(p->program, O_PATH | O_NOFOLLOW | O_CLOEXEC)) < 0)
+    fail(p, step_exec);
+  if (!drop_privileges(p)) fail(p, step_user);
   if (!setup_seccomp(p)) fail(p, step_seccomp);
-  execve(p->program, p->argv, p->envp);
+  if (program >= 0)
+    syscall(SYS_execveat, program, "", p->argv, p->envp, AT_EMPTY_PATH);
+  else
+    execve(p->program, p->argv, p->envp);
   fail(p, step_exec);
 }
 

@@ -31,8 +31,12 @@ struct child_plan {
   int status_fd;            // close-on-exec; the child writes its step and errno here on failure
   bool compile_mode;
   uint32_t time_limit_ms;
+  long cpu_count;           // processors the CPU-time backstop allows for
+  int landlock_abi;         // 0: the kernel has no Landlock
+  uid_t run_user;           // -1, or the user id a root judge runs the program under
   filter* seccomp;
 };
+
 
 // Launch failure report written to the status pipe.
 struct child_failure {

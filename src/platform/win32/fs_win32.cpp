@@ -214,6 +214,8 @@ bool dir_create(const std::string& path) {
   return ::CreateDirectoryW(widen(path).c_str(), nullptr) != 0;
 }
 
+bool dir_create_private(const std::string& path) { return dir_create(path); }
+
 bool file_delete(const std::string& path) { return ::DeleteFileW(widen(path).c_str()) != 0; }
 
 bool dir_delete_tree(const std::string& path) {

@@ -35,21 +35,10 @@ std::vector<wchar_t> environment_with_temp(const std::wstring& folder) {
   return block;
 }
 
-}  // namespace
-
-run_result process_run_limited(const std::string& command_line, const std::string& work_dir,
-                               const std::string& input_path, const std::string& output_path,
-                               uint32_t time_limit_ms, bool compile_mode) {
+// One limited run with the given (inheritable) standard handles.
+run_result run_with(const std::string& command_line, const std::string& work_dir, HANDLE in,
+                    HANDLE out, uint32_t time_limit_ms, bool compile_mode) {
   run_result r{};
-  SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-  // Both opens come before either is looked at.
-  handle_guard in(CreateFileW(widen(input_path).c_str(), GENERIC_READ, FILE_SHARE_READ, &inherit,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  handle_guard out(CreateFileW(widen(output_path).c_str(), GENERIC_WRITE,
-                               FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, CREATE_ALWAYS,
-                               FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!in.valid() || !out.valid()) return r;
-
   handle_guard job(CreateJobObjectW(nullptr, nullptr));
   if (!job.valid()) return r;
   JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
@@ -68,9 +57,9 @@ run_result process_run_limited(const std::string& command_line, const std::strin
   STARTUPINFOW si{};
   si.cb = sizeof si;
   si.dwFlags = STARTF_USESTDHANDLES;
-  si.hStdInput = in.h;
-  si.hStdOutput = out.h;
-  si.hStdError = out.h;
+  si.hStdInput = in;
+  si.hStdOutput = out;
+  si.hStdError = out;
   std::vector<wchar_t> environment;
   if (compile_mode) environment = environment_with_temp(dir);
   PROCESS_INFORMATION pi{};
@@ -94,7 +83,7 @@ run_result process_run_limited(const std::string& command_line, const std::strin
     const DWORD wait = WaitForSingleObject(pi.hProcess, run_poll_ms);
     // The size test comes first: a flood that ended by itself is still a flood.
     LARGE_INTEGER size;
-    if (GetFileSizeEx(out.h, &size) && uint64_t(size.QuadPart) > run_output_limit) {
+    if (GetFileSizeEx(out, &size) && uint64_t(size.QuadPart) > run_output_limit) {
       r.output_limited = 1;
       TerminateJobObject(job.h, run_killed_exit_code);
       break;
@@ -113,6 +102,122 @@ run_result process_run_limited(const std::string& command_line, const std::strin
   r.exit_code = code;
   return r;  // closing the job (kill on close) ends anything still in it
 }
+
+}  // namespace
+
+run_result process_run_limited(const std::string& command_line, const std::string& work_dir,
+                               const std::string& input_path, const std::string& output_path,
+                               uint32_t time_limit_ms, bool compile_mode) {
+  SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+  // Both opens come before either is looked at.
+  handle_guard in(CreateFileW(widen(input_path).c_str(), GENERIC_READ, FILE_SHARE_READ, &inherit,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  handle_guard out(CreateFileW(widen(output_path).c_str(), GENERIC_WRITE,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, CREATE_ALWAYS,
+                               FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!in.valid() || !out.valid()) return run_result{};
+  return run_with(command_line, work_dir, in.h, out.h, time_limit_ms, compile_mode);
+}
+
+// The kept files: opened once, shared for reading and writing but never for deletion, so that
+// while the judge holds them a program can neither delete nor rename them (nor put a hard link
+// or junction in their place); and the judge never opens them by name again anyway.
+run_files::~run_files() {
+  if (input_ != -1) CloseHandle(reinterpret_cast<HANDLE>(input_));
+  if (output_ != -1) CloseHandle(reinterpret_cast<HANDLE>(output_));
+}
+
+namespace {
+HANDLE create_kept(const std::string& path) {
+  HANDLE h = CreateFileW(widen(path).c_str(), GENERIC_READ | GENERIC_WRITE,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_NEW,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return h;
+  if (GetFileType(h) != FILE_TYPE_DISK) {
+    CloseHandle(h);
+    return INVALID_HANDLE_VALUE;
+  }
+  return h;
+}
+
+bool rewind_and_cut(HANDLE h, bool cut) {
+  LARGE_INTEGER zero{};
+  return SetFilePointerEx(h, zero, nullptr, FILE_BEGIN) && (!cut || SetEndOfFile(h));
+}
+
+// An inheritable duplicate with only the access the child needs.
+HANDLE for_child(HANDLE h, DWORD access) {
+  HANDLE copy = nullptr;
+  if (!DuplicateHandle(GetCurrentProcess(), h, GetCurrentProcess(), &copy, access, TRUE, 0))
+    return INVALID_HANDLE_VALUE;
+  return copy;
+}
+}  // namespace
+
+bool run_files::create(const std::string& input_path, const std::string& output_path) {
+  if (ready()) return false;
+  HANDLE in = create_kept(input_path);
+  if (in == INVALID_HANDLE_VALUE) return false;
+  HANDLE out = create_kept(output_path);
+  if (out == INVALID_HANDLE_VALUE) {
+    CloseHandle(in);
+    return false;
+  }
+  input_ = reinterpret_cast<intptr_t>(in);
+  output_ = reinterpret_cast<intptr_t>(out);
+  return true;
+}
+
+bool run_files::set_input(std::string_view text) {
+  if (!ready()) return false;
+  HANDLE h = reinterpret_cast<HANDLE>(input_);
+  if (!rewind_and_cut(h, true)) return false;
+  size_t done = 0;
+  while (done < text.size()) {
+    DWORD chunk = DWORD(text.size() - done > (1u << 30) ? (1u << 30) : text.size() - done), put = 0;
+    if (!WriteFile(h, text.data() + done, chunk, &put, nullptr) || put == 0) return false;
+    done += put;
+  }
+  return rewind_and_cut(h, false);
+}
+
+std::optional<std::string> run_files::output_head(uint64_t cap) const {
+  if (!ready()) return std::nullopt;
+  HANDLE h = reinterpret_cast<HANDLE>(output_);
+  std::string data;
+  data.resize(cap);
+  uint64_t have = 0;
+  while (have < cap) {
+    OVERLAPPED at{};
+    at.Offset = DWORD(have);
+    at.OffsetHigh = DWORD(have >> 32);
+    DWORD chunk = DWORD(cap - have > (1u << 30) ? (1u << 30) : cap - have), got = 0;
+    if (!ReadFile(h, data.data() + have, chunk, &got, &at)) {
+      if (GetLastError() == ERROR_HANDLE_EOF) break;
+      return std::nullopt;
+    }
+    if (got == 0) break;
+    have += got;
+  }
+  data.resize(have);
+  return data;
+}
+
+run_result process_run_limited(const std::string& command_line, const std::string& work_dir,
+                               run_files& files, uint32_t time_limit_ms, bool compile_mode) {
+  if (!files.ready()) return run_result{};
+  HANDLE in_kept = reinterpret_cast<HANDLE>(files.input_handle());
+  HANDLE out_kept = reinterpret_cast<HANDLE>(files.output_handle());
+  if (!rewind_and_cut(out_kept, true) || !rewind_and_cut(in_kept, false)) return run_result{};
+  handle_guard in(for_child(in_kept, GENERIC_READ));
+  handle_guard out(for_child(out_kept, GENERIC_WRITE));
+  if (!in.valid() || !out.valid()) return run_result{};
+  return run_with(command_line, work_dir, in.h, out.h, time_limit_ms, compile_mode);
+}
+
+// A job object is the whole confinement here; it has no counterpart of the Linux layers
+// (system-call filter, path rules), so there is nothing finer to report as missing.
+std::string sandbox_missing_layers() { return {}; }
 
 std::optional<std::string> file_read_head(const std::string& path, uint64_t cap) {
   handle_guard f(CreateFileW(widen(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
