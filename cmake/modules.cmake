@@ -29,8 +29,13 @@ endfunction()
 find_package(Threads REQUIRED)
 if(WIN32)
   set(PLATFORM_SYSLIBS ws2_32 advapi32 shell32 ole32 user32 bcrypt)
+  set(SHELL_SYSLIBS shell32 ole32 uuid)
 else()
   set(PLATFORM_SYSLIBS Threads::Threads)
+  # GLib gives the shell its program name (the window's WM_CLASS and application id).
+  find_package(PkgConfig REQUIRED)
+  pkg_check_modules(GLIB REQUIRED IMPORTED_TARGET glib-2.0)
+  set(SHELL_SYSLIBS PkgConfig::GLIB)
 endif()
 
 tavrin_module(platform SYSLIBS ${PLATFORM_SYSLIBS})
@@ -41,7 +46,7 @@ tavrin_module(judge    DEPS tav_store tav_log tav_json tav_platform)
 tavrin_module(cloud    DEPS tav_store tav_log tav_json tav_platform)
 tavrin_module(http     DEPS tav_judge tav_cloud tav_store tav_log tav_json tav_platform)
 tavrin_module(desktop  DEPS tav_store tav_log tav_json tav_platform)
-tavrin_module(shell    DEPS tav_store tav_log tav_platform)
+tavrin_module(shell    DEPS tav_store tav_log tav_platform SYSLIBS ${SHELL_SYSLIBS})
 tavrin_module(app      DEPS tav_http tav_desktop tav_shell tav_judge tav_cloud tav_store tav_log tav_json tav_platform)
 
 # The sandbox's child steps run on a borrowed stack in the parent's address space, after the

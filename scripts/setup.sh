@@ -9,6 +9,8 @@ packages=(
   python3 python3-pytest locales
   chromium fonts-noto-cjk fonts-inter fonts-jetbrains-mono python3-fonttools python3-brotli
   hyperfine wrk
+  librsvg2-bin libglib2.0-dev libwebkit2gtk-4.1-dev
+  xvfb xauth xdotool python3-xlib
 )
 missing=()
 # Node.js may come from a package that bundles npm (and conflicts with Debian's npm).
@@ -20,7 +22,7 @@ if ((${#missing[@]})); then
   echo "setup: installing ${missing[*]}"
   export DEBIAN_FRONTEND=noninteractive
   apt-get update -qq
-  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  apt-get -o DPkg::Lock::Timeout=900 install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
 
 # The Wine lane runs as a Simplified Chinese system; Wine needs the matching Unix locale.

@@ -12,6 +12,7 @@
 #include "platform/net.h"
 #include "platform/sys.h"
 #include "platform/ui.h"
+#include "shell/brand.h"
 #include "store/store.h"
 
 namespace {
@@ -108,6 +109,7 @@ int app_main() {
   uint32_t start_tick = plat::tick_ms();
   std::string args = plat::command_args();
   start_options o{has_option(args, "--no-browser"), has_option(args, "--browser"), has_option(args, "--stop")};
+  shell_brand_init();
 
   // Shortcut and icon repair belong to the shell module, which this build does not have.
   if (has_option(args, "--refresh-icons-in") || has_option(args, "--refresh-icons")) return 1;
