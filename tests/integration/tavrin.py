@@ -29,6 +29,8 @@ Pieces:
 - app.stop(): POST /api/shutdown, wait for the end, kill only as a last resort; returns the
   exit code. app.log() is the text of today's daily log(s).
 - run_duty(folder, *args): runs a command-line duty (--stop, --import-bank ...) to its end.
+- The program runs without DISPLAY/WAYLAND_DISPLAY unless start/run_duty get display=True
+  (the desktop window tests under xvfb-run).
 """
 from __future__ import annotations
 
@@ -101,10 +103,22 @@ def command(folder, *args) -> list[str]:
     return [exe, *args]
 
 
-def run_duty(folder, *args, timeout=None) -> subprocess.CompletedProcess:
+def program_env(display=False) -> dict:
+    """The program's environment: without a display unless a test asks for one, so a
+    box the program shows when it cannot start never waits for a click."""
+    env = dict(os.environ)
+    if not display:
+        for name in ("DISPLAY", "WAYLAND_DISPLAY"):
+            env.pop(name, None)
+    env.setdefault("NO_AT_BRIDGE", "1")
+    return env
+
+
+def run_duty(folder, *args, timeout=None, display=False) -> subprocess.CompletedProcess:
     """Runs the program to its end (a duty such as --stop or --import-bank)."""
     return subprocess.run(command(folder, *args), cwd=folder, capture_output=True,
-                          timeout=timeout or START_TIMEOUT, stdin=subprocess.DEVNULL)
+                          timeout=timeout or START_TIMEOUT, stdin=subprocess.DEVNULL,
+                          env=program_env(display))
 
 
 def parse_response(data: bytes) -> Response | None:
@@ -130,13 +144,14 @@ class Tavrin:
     # ---- life ---------------------------------------------------------------------
 
     @classmethod
-    def start(cls, folder, *args, no_browser=True, timeout=None) -> "Tavrin":
+    def start(cls, folder, *args, no_browser=True, timeout=None, display=False) -> "Tavrin":
         folder = Path(folder)
         # A program that was killed leaves its session.txt; never read that one.
         (folder / "data" / "session.txt").unlink(missing_ok=True)
         argv = command(folder, *(["--no-browser"] if no_browser else []), *args)
         proc = subprocess.Popen(argv, cwd=folder, stdin=subprocess.DEVNULL,
-                                stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+                                stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
+                                env=program_env(display))
         app = cls(folder, proc)
         app._wait_session(timeout or START_TIMEOUT)
         return app

@@ -14,6 +14,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/posix/private_dir.h"
+
 extern char** environ;
 
 namespace plat {
@@ -67,7 +69,7 @@ std::string command_args() {
 // ---- the user's private folder for the lock file and the redirect page -----
 
 // $XDG_RUNTIME_DIR, else /tmp/tavrin-<uid> made 0700 and checked to be ours.
-static std::string private_dir() {
+std::string private_dir() {
   const char* xdg = getenv("XDG_RUNTIME_DIR");
   struct stat st;
   if (xdg && *xdg == '/' && stat(xdg, &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == getuid())
