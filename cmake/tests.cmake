@@ -29,7 +29,7 @@ foreach(src ${integration_tests})
   # The Linux window's suite runs on a display of its own (1366x768, no window manager).
   set(runner)
   if(name MATCHES "^test_desktop_gtk" AND NOT WIN32)
-    set(runner xvfb-run -a -s "-screen 0 1366x768x24 -nolisten tcp")
+    set(runner xvfb-run -a -s "-screen 0 1366x768x24 -nolisten tcp -noreset")
   endif()
   add_test(NAME integration.${name}
     COMMAND ${runner} /usr/bin/python3 -m pytest -q -p no:cacheprovider ${src}

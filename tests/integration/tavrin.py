@@ -110,7 +110,8 @@ def program_env(display=False) -> dict:
     if not display:
         for name in ("DISPLAY", "WAYLAND_DISPLAY"):
             env.pop(name, None)
-    env.setdefault("NO_AT_BRIDGE", "1")
+    env.setdefault("NO_AT_BRIDGE", "1")  # no accessibility bus to wait for
+    env.setdefault("GSETTINGS_BACKEND", "memory")  # GTK's dialogs want no settings daemon
     return env
 
 
