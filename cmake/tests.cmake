@@ -48,9 +48,6 @@ foreach(src ${integration_tests})
   set_tests_properties(integration.${name} PROPERTIES LABELS integration TIMEOUT 1800
     ENVIRONMENT "TAVRIN_APP=${TAVRIN_APP_DIR};TAVRIN_LANE=${lane};TAVRIN_EXE=${TAVRIN_APP_DIR}/${TAVRIN_EXE_NAME}${CMAKE_EXECUTABLE_SUFFIX};TAVRIN_BUILD=${CMAKE_BINARY_DIR}")
 endforeach()
-if(WIN32 AND TEST integration.test_desktop_win32)
-  add_dependencies(tavrin webview2_standin)
-endif()
 
 # The page in a real browser (Linux lane): tests/e2e/*.test.mjs with node's test runner.
 file(GLOB e2e_tests CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/e2e/*.test.mjs)

@@ -214,9 +214,19 @@ void page_message(const std::wstring& source, const std::wstring& json) {
   invoke_event(message_handler, &view, &args);
 }
 
+// ORIGIN and PORT in a step stand for the page's origin and port, known after Navigate.
+std::wstring expand(std::wstring step) {
+  std::wstring port = origin.substr(origin.rfind(L':') + 1);
+  for (auto [key, value] : {std::pair<std::wstring, std::wstring>{L"ORIGIN", origin}, {L"PORT", port}}) {
+    for (size_t at = step.find(key); at != std::wstring::npos; at = step.find(key, at + value.size()))
+      step.replace(at, key.size(), value);
+  }
+  return step;
+}
+
 void run_step(size_t i) {
   if (i >= steps.size()) return;
-  const std::wstring& step = steps[i];
+  const std::wstring step = expand(steps[i]);
   size_t blank = step.find(L' ');
   std::wstring command = step.substr(0, blank);
   std::wstring rest = blank == std::wstring::npos ? L"" : step.substr(blank + 1);
