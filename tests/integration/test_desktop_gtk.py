@@ -191,6 +191,32 @@ def test_window_shows_the_page_with_title_size_icon_and_identity(open_window, sc
     assert not (w.folder / "data" / "session.txt").exists()
 
 
+def test_the_real_page_keeps_an_edit_made_just_before_the_window_closes(open_window, screen):
+    w = open_window()
+    win = w.ready()
+    x, y, width, height = screen.geometry(win)
+    # The editor fills the right half of the practice view.
+    subprocess.run(["xdotool", "windowfocus", "--sync", str(win.id)], check=True, timeout=30)
+    subprocess.run(["xdotool", "mousemove", "--sync", str(x + width * 3 // 4), str(y + height * 3 // 4), "click", "1"],
+                   check=True, timeout=30)
+    subprocess.run(["xdotool", "key", "--clearmodifiers", "ctrl+End"], check=True, timeout=30)
+    before = screen.rows(win)
+    subprocess.run(["xdotool", "type", "--delay", "20", "// draft-4711"], check=True, timeout=60)
+    # Keys travel to the page on their own path: wait until the edit shows and the window
+    # has stopped changing (apart from the blinking cursor, a couple of dozen rows), so the
+    # edit is in the page, not still in flight, when the window is asked to close.
+    last, calm, end = screen.rows(win), 0, time.monotonic() + 60
+    while calm < 3:
+        assert time.monotonic() < end, "the window never settled after typing"
+        time.sleep(0.2)
+        now = screen.rows(win)
+        calm = calm + 1 if screen.rows_changed(last, now) <= 30 and screen.rows_changed(before, now) > 30 else 0
+        last = now
+    screen.close_window(win)
+    assert w.wait_end() == 0
+    assert "draft-4711" in (w.folder / "data" / "state.json").read_text("utf-8")
+
+
 def test_close_lets_the_page_save_its_draft_before_the_window_goes(open_window, screen):
     w = open_window({"scenario": "close", "draft": "int main(void) { return 0; } /* 未保存 */"})
     win = w.ready()

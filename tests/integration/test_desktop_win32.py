@@ -393,3 +393,17 @@ def test_export_cancelled_and_saved_through_the_dialog(run, tmp_path):
     assert (r.folder / "题库更新").is_dir()
     assert [l for l in r.standin() if l.startswith("json ")] == [reply(22, False, True, "文件未保存。")]
     assert r.stop() == 0
+
+
+def test_a_second_start_finds_the_window_and_ends(run):
+    r = run(['message ORIGIN/ {"type":"ready"}'])
+    r.wait_for(lambda: READY in r.log(), "the page's ready")
+    env = dict(tv.program_env(display=True))
+    second = subprocess.run(tv.command(r.folder), cwd=r.folder, capture_output=True, timeout=TIMEOUT,
+                            stdin=subprocess.DEVNULL, env=env)
+    assert second.returncode == 0
+    log = r.log()
+    assert "已有程序在运行，本次只打开已有窗口" in log
+    assert log.count("桌面窗口已创建") == 1  # the running window was found, no second one made
+    assert r.proc.poll() is None
+    assert r.stop() == 0

@@ -111,6 +111,17 @@ class Screen:
 
     # ---- pictures ------------------------------------------------------------------
 
+    def rows(self, w) -> list[bytes]:
+        """The window's pixels, one bytes object per row."""
+        x, y, width, height = self.geometry(w)
+        raw = self.root.get_image(x, y, width, height, X.ZPixmap, 0xFFFFFFFF).data
+        raw = raw if isinstance(raw, bytes) else bytes(raw)
+        return [raw[r * width * 4:(r + 1) * width * 4] for r in range(height)]
+
+    @staticmethod
+    def rows_changed(a: list[bytes], b: list[bytes]) -> int:
+        return sum(1 for p, q in zip(a, b) if p != q)
+
     def screenshot(self, path: Path, w=None):
         full = self.root.get_geometry()
         x, y, width, height = self.geometry(w) if w is not None else (0, 0, full.width, full.height)
