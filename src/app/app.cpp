@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "app/import.h"
+#include "desktop/desktop.h"
 #include "http/server.h"
 #include "json/json.h"
 #include "json/text_buffer.h"
@@ -14,6 +15,7 @@
 #include "platform/net.h"
 #include "platform/sys.h"
 #include "platform/ui.h"
+#include "shell/brand.h"
 #include "store/store.h"
 
 namespace {
@@ -28,12 +30,6 @@ struct start_options {
   bool stop;
 };
 
-// The program's own window lands with the desktop module; until then no window
-// can be shown, and the start takes the path of a window that did not open.
-bool show_existing_window(uint32_t) { return false; }
-// true when a window was shown (and has closed since).
-bool run_window(const std::string&, uint32_t) { return false; }
-
 int second_instance(const start_options& o, uint32_t id, const std::string& data_dir) {
   log_write("I", "已有程序在运行，本次只打开已有窗口");
   cstr url(read_utf8(store_path("session.txt"), session_read_limit));
@@ -41,12 +37,13 @@ int second_instance(const start_options& o, uint32_t id, const std::string& data
     if (o.no_browser) {
     } else if (o.browser) {
       plat::open_url(url.get());
+      plat::open_url(url.get());
       // This process ends now: its redirect page goes as soon as the browser has it.
       plat::open_url_hand_over(browser_read_wait_ms);
-    } else if (!show_existing_window(id) && plat::stop_attach_running(id, data_dir)) {
+    } else if (!desktop_show_existing(id) && plat::stop_attach_running(id, data_dir)) {
       // A window of our own, talking to the running service; closing it ends that
       // instance. A window that never opened must not end the running program.
-      if (run_window(url.get(), id)) plat::stop_set();
+      if (desktop_run(url.get(), id) == 0) plat::stop_set();
     }
   }
   plat::instance_abandon();
@@ -79,7 +76,7 @@ int serve_in_mode(const start_options& o, plat::socket_t listener, const std::st
     plat::net_close(listener);
     return 1;
   }
-  run_window(url, id);
+  desktop_run(url, id);
   plat::stop_set();
   server.join();
   return 0;
@@ -116,6 +113,8 @@ int app_main() {
   std::set_new_handler(out_of_memory);
   std::string args = plat::command_args();
   start_options o{has_option(args, "--no-browser"), has_option(args, "--browser"), has_option(args, "--stop")};
+  shell_brand_init();
+  desktop_boxes();
 
   // Shortcut and icon repair belong to the shell module, which this build does not have.
   if (has_option(args, "--refresh-icons-in") || has_option(args, "--refresh-icons")) return 1;

@@ -35,6 +35,8 @@ Pieces:
   returns it; AssertionError naming what after the deadline. wait_log(folder, text) waits until
   the daily log holds text and returns the log; app.wait_log(text) for a started program.
   Deadlines are generous (Wine on two loaded cores is slow): wait for conditions, never sleep.
+- The program runs without DISPLAY/WAYLAND_DISPLAY unless start/run_duty get display=True
+  (the desktop window tests under xvfb-run).
 """
 from __future__ import annotations
 
@@ -109,12 +111,17 @@ def command(folder, *args) -> list[str]:
     return [exe, *args]
 
 
-def environment(env=None) -> dict | None:
-    """os.environ with env applied (None values remove a variable); None when env is empty."""
-    if not env:
-        return None
+def environment(env=None, display=False) -> dict:
+    """The program's environment: os.environ with env applied (None values remove a variable),
+    without a display unless a test asks for one, so a box the program shows when it cannot
+    start never waits for a click."""
     out = dict(os.environ)
-    for name, value in env.items():
+    if not display:
+        for name in ("DISPLAY", "WAYLAND_DISPLAY"):
+            out.pop(name, None)
+    out.setdefault("NO_AT_BRIDGE", "1")  # no accessibility bus to wait for
+    out.setdefault("GSETTINGS_BACKEND", "memory")  # GTK's dialogs want no settings daemon
+    for name, value in (env or {}).items():
         if value is None:
             out.pop(name, None)
         else:
@@ -122,11 +129,16 @@ def environment(env=None) -> dict | None:
     return out
 
 
-def run_duty(folder, *args, timeout=None, env=None) -> subprocess.CompletedProcess:
+def program_env(display=False) -> dict:
+    """The program's environment with nothing changed but the display."""
+    return environment(None, display)
+
+
+def run_duty(folder, *args, timeout=None, env=None, display=False) -> subprocess.CompletedProcess:
     """Runs the program to its end (a duty such as --stop or --import-bank)."""
     return subprocess.run(command(folder, *args), cwd=folder, capture_output=True,
                           timeout=timeout or START_TIMEOUT, stdin=subprocess.DEVNULL,
-                          env=environment(env))
+                          env=environment(env, display))
 
 
 def wait_for(condition, timeout=None, what="the condition", poll=0.02):
@@ -170,14 +182,14 @@ class Tavrin:
     # ---- life ---------------------------------------------------------------------
 
     @classmethod
-    def start(cls, folder, *args, no_browser=True, timeout=None, env=None) -> "Tavrin":
+    def start(cls, folder, *args, no_browser=True, timeout=None, env=None, display=False) -> "Tavrin":
         folder = Path(folder)
         # A program that was killed leaves its session.txt; never read that one.
         (folder / "data" / "session.txt").unlink(missing_ok=True)
         argv = command(folder, *(["--no-browser"] if no_browser else []), *args)
         proc = subprocess.Popen(argv, cwd=folder, stdin=subprocess.DEVNULL,
                                 stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
-                                env=environment(env))
+                                env=environment(env, display))
         app = cls(folder, proc)
         app._wait_session(timeout or START_TIMEOUT)
         return app

@@ -17,6 +17,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/posix/private_dir.h"
+
 extern char** environ;
 
 namespace plat {
@@ -65,6 +67,21 @@ std::string command_args() {
   std::string line;
   for (size_t i = 1; i < args.size(); ++i) append_argument(line, args[i]);
   return line;
+}
+
+// ---- the user's private folder for the window's show socket ------------------
+
+// $XDG_RUNTIME_DIR, else /tmp/tavrin-<uid> made 0700 and checked to be ours.
+std::string private_dir() {
+  const char* xdg = getenv("XDG_RUNTIME_DIR");
+  struct stat st;
+  if (xdg && *xdg == '/' && stat(xdg, &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == getuid())
+    return xdg;
+  std::string dir = "/tmp/tavrin-" + std::to_string(getuid());
+  mkdir(dir.c_str(), 0700);
+  if (lstat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != getuid()) return "";
+  if ((st.st_mode & 0077) != 0) chmod(dir.c_str(), 0700);
+  return dir;
 }
 
 // ---- instance lock ---------------------------------------------------------

@@ -24,6 +24,9 @@ std::wstring widen_cut(const std::string& text, int limit) {
 }
 }  // namespace
 
+// MessageBoxW is the graphical box here.
+void message_box_use(message_box_handler) {}
+
 void message_box_error(const std::string& caption, const std::string& text) {
   std::wstring wtext = widen_cut(text, 2048);
   std::wstring wcaption = widen_cut(caption, 256);
