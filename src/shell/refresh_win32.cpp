@@ -1,6 +1,7 @@
 #include <windows.h>
 #include <objbase.h>
 #include <propsys.h>
+#include <shellapi.h>
 #include <shlobj.h>
 #include <shobjidl.h>
 
