@@ -32,6 +32,13 @@ if(WIN32)
     RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/standin)
 endif()
 
+# Windows: the shortcut suite's helper that makes and reads real shell links under Wine.
+if(WIN32)
+  add_executable(lnktool ${PROJECT_SOURCE_DIR}/tests/shortcuts/lnktool.cpp)
+  target_link_libraries(lnktool PRIVATE ole32 shell32 uuid)
+  set_target_properties(lnktool PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tools)
+endif()
+
 # Integration suites drive the real program in its folder over HTTP and its command line.
 if(WIN32)
   set(lane windows)

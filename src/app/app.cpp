@@ -16,6 +16,7 @@
 #include "platform/sys.h"
 #include "platform/ui.h"
 #include "shell/brand.h"
+#include "shell/refresh.h"
 #include "store/store.h"
 
 namespace {
@@ -116,8 +117,13 @@ int app_main() {
   shell_brand_init();
   desktop_boxes();
 
-  // Shortcut and icon repair belong to the shell module, which this build does not have.
-  if (has_option(args, "--refresh-icons-in") || has_option(args, "--refresh-icons")) return 1;
+  // Shortcut and icon repair: the folder is the third of exactly three arguments, split by
+  // the system's own rules (the second is not looked at).
+  if (has_option(args, "--refresh-icons-in")) {
+    std::vector<std::string> argv = plat::command_argv();
+    return argv.size() == 3 ? shell_brand_refresh_directory(argv[2]) : refresh_bad_folder;
+  }
+  if (has_option(args, "--refresh-icons")) return shell_brand_refresh();
   plat::process_error_mode();
   std::string full = plat::command_line();
   if (has_option(full, "--import-bank")) return import_bank(full);
