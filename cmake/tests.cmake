@@ -30,7 +30,7 @@ foreach(src ${integration_tests})
     COMMAND /usr/bin/python3 -m pytest -q -p no:cacheprovider ${src}
     WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}/tests/integration)
   set_tests_properties(integration.${name} PROPERTIES LABELS integration TIMEOUT 1800
-    ENVIRONMENT "TAVRIN_APP=${TAVRIN_APP_DIR};TAVRIN_LANE=${lane};TAVRIN_EXE=${TAVRIN_APP_DIR}/${TAVRIN_EXE_NAME}${CMAKE_EXECUTABLE_SUFFIX};TAVRIN_BUILD=${CMAKE_BINARY_DIR}")
+    ENVIRONMENT "TAVRIN_APP=${TAVRIN_APP_DIR};TAVRIN_LANE=${lane};TAVRIN_EXE=${TAVRIN_APP_DIR}/${TAVRIN_EXE_NAME}${CMAKE_EXECUTABLE_SUFFIX};TAVRIN_BUILD=${CMAKE_BINARY_DIR};TAVRIN_CLOUD=${CMAKE_BINARY_DIR}/tavrin-cloud")
 endforeach()
 
 # The page's pure logic (the progress merge) under node's test runner, no browser needed.
