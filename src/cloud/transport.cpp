@@ -39,6 +39,12 @@ int valid_url(const char* text) {
   if (!text) return 0;
   size_t length = std::strlen(text);
   if (length > service_max || !plat::utf8_valid(std::string_view(text, length))) return 0;
+  // Whatever the system's splitter makes of them: no blanks, control characters or
+  // backslashes, and no query or fragment marker, not even an empty one.
+  for (size_t i = 0; i < length; ++i) {
+    unsigned char c = static_cast<unsigned char>(text[i]);
+    if (c <= 0x20 || c == 0x7f || c == '\\' || c == '?' || c == '#') return 0;
+  }
   std::optional<plat::url_parts> parts = plat::url_split(text);
   if (!parts) return 0;
   if (parts->host.empty() || parts->has_user || parts->has_extra) return 0;

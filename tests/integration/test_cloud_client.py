@@ -93,9 +93,13 @@ def sign_up(app, name, how="register", **extra):
 # ---- a byte relay: sees the traffic, can take the service away ------------------------------
 
 class Relay:
+    """Forwards bytes to 127.0.0.1:target_port. Taking it down or pointing it elsewhere also
+    cuts the connections a client keeps open for reuse."""
+
     def __init__(self, target_port):
-        self.target_port = target_port
-        self.down = False
+        self._target = target_port
+        self._down = False
+        self.open = []
         self.seen = bytearray()
         self.lock = threading.Lock()
         self.sock = socket.socket()
@@ -104,6 +108,34 @@ class Relay:
         self.port = self.sock.getsockname()[1]
         self.closed = False
         threading.Thread(target=self._accept, daemon=True).start()
+
+    @property
+    def target_port(self):
+        return self._target
+
+    @target_port.setter
+    def target_port(self, port):
+        self._target = port
+        self.cut()
+
+    @property
+    def down(self):
+        return self._down
+
+    @down.setter
+    def down(self, value):
+        self._down = value
+        self.cut()
+
+    def cut(self):
+        with self.lock:
+            sockets, self.open = self.open, []
+        for s in sockets:
+            try:
+                s.shutdown(socket.SHUT_RDWR)
+            except OSError:
+                pass
+            s.close()
 
     @property
     def address(self):
@@ -115,14 +147,16 @@ class Relay:
                 client, _ = self.sock.accept()
             except OSError:
                 return
-            if self.down:
+            if self._down:
                 client.close()
                 continue
             try:
-                upstream = socket.create_connection(("127.0.0.1", self.target_port), timeout=30)
+                upstream = socket.create_connection(("127.0.0.1", self._target), timeout=30)
             except OSError:
                 client.close()
                 continue
+            with self.lock:
+                self.open += [client, upstream]
             for a, b in ((client, upstream), (upstream, client)):
                 threading.Thread(target=self._pump, args=(a, b), daemon=True).start()
 
@@ -151,6 +185,7 @@ class Relay:
     def close(self):
         self.closed = True
         self.sock.close()
+        self.cut()
 
 
 @pytest.fixture

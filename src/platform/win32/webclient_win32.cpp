@@ -82,6 +82,9 @@ std::optional<std::string> web_exchange(const std::string& service, const char* 
                                                WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
                                                secure ? WINHTTP_FLAG_SECURE : 0));
   if (!request.h) return std::nullopt;
+  // The head of the answer too must come within the receive time-out.
+  DWORD receive_ms = 10000;
+  ::WinHttpSetOption(request.h, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &receive_ms, sizeof receive_ms);
   DWORD no_redirects = WINHTTP_DISABLE_REDIRECTS;
   if (!::WinHttpSetOption(request.h, WINHTTP_OPTION_DISABLE_FEATURE, &no_redirects, sizeof no_redirects))
     return std::nullopt;
