@@ -89,7 +89,7 @@
   let button = null;
 
   function syncText() {
-    if (!cloud.status || !cloud.status.configured) return '未连接云端';
+    if (!cloud.status || !cloud.status.configured) return '游客 · 未连接云端';
     if (!signedIn()) return '游客（未登录）';
     const name = cloud.status.username;
     switch (cloud.sync) {
@@ -160,7 +160,7 @@
     if (s.loggedIn) dialog.append(accountSection(s));
     const earlier = earlierSection();
     if (earlier) dialog.append(earlier);
-    dialog.append(h('div', { class: 'cloud-row' }, h('button', { type: 'button', class: 'btn', text: '关闭', onclick: () => dialog.close() })));
+    dialog.append(h('div', { class: 'cloud-row' }, h('button', { type: 'button', class: 'btn', id: 'cloud-close', text: '关闭', onclick: () => dialog.close() })));
   }
 
   function recoverySection() {
