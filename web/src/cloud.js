@@ -237,12 +237,13 @@
       r.earlier.forEach((e, index) => {
         const when = e.at ? new Date(e.at).toLocaleString('zh-CN') : '时间未知';
         const lang = e.lang === 'cpp' ? 'C++' : 'C';
-        items.push(h('li', {}, `${id}（${lang}，${when}，${String(e.code).split('\n').length} 行） `,
+        const title = cloud.page.title ? cloud.page.title(id) : id;
+        items.push(h('li', {}, `${title}（${lang}，${when}，${String(e.code).split('\n').length} 行） `,
           h('button', { type: 'button', class: 'btn btn-small', text: '恢复为当前代码', onclick: () => {
             if (merge().restoreEarlier(r, index, Date.now())) {
               cloud.page.changed();
               cloud.page.refresh();
-              cloud.page.toast(`已恢复 ${id} 的较早代码；被替换的代码也保留在较早版本里。`);
+              cloud.page.toast(`已恢复「${title}」的较早代码；被替换的代码也保留在较早版本里。`);
               fillDialog();
             }
           } })));

@@ -377,7 +377,10 @@ function redrawProgress() {
   if (app.view === 'progress') renderProgress(app.questions);
 }
 
-const cloudPage = { call, progress, loadProgress, saveProgress, changed, refresh: redrawProgress, toast, ask };
+const cloudPage = {
+  call, progress, loadProgress, saveProgress, changed, refresh: redrawProgress, toast, ask,
+  title: (id) => (app.byId.get(id) || {}).title || id,
+};
 
 async function boot() {
   if (!readToken(location.hash) || !hasToken()) {
