@@ -168,3 +168,25 @@ test('two computers on one account: sign-up, guest progress, sync, offline work,
   for (const p of [one, two]) assert.deepEqual(p.problems.filter((x) => !/ERR_CONNECTION_REFUSED|Failed to load resource/.test(x)), []);
   void t;
 });
+
+test('a page follows a sign-in made elsewhere when it comes back to the front', async () => {
+  const [pc1] = apps;
+  const { page, problems } = await openPage(browser, pc1.url);
+  assert.match(await page.textContent('#cloud-account'), /游客/);
+  // Signed in by another window of the same program.
+  const answer = await pc1.api('/api/cloud/login', { method: 'POST', body: { username: '小林', password: PASSWORD } });
+  assert.equal(answer.data.ok, true);
+  const profile = answer.data.status.profile;
+  await page.evaluate(() => window.dispatchEvent(new Event('focus')));
+  await waitFor(async () => /小林/.test(await page.textContent('#cloud-account')), 15000, 'the account in the page');
+  await waitSynced(page, 'the sync after following the sign-in');
+  // The page now saves for the account: its draft lands in the account's file, not the guest's.
+  const guest = readFileSync(join(pc1.folder, 'data', 'state.json'), 'utf8');
+  await page.click('.exercise-item[data-id="max2"]');
+  await setCode(page, '// 跟随账号后的草稿\n');
+  await waitFor(() => accountState(pc1, profile)?.records?.max2?.drafts?.cpp === '// 跟随账号后的草稿\n'
+    || accountState(pc1, profile)?.records?.max2?.drafts?.c === '// 跟随账号后的草稿\n', 10000, 'the draft in the account file');
+  assert.equal(readFileSync(join(pc1.folder, 'data', 'state.json'), 'utf8'), guest);
+  assert.deepEqual(problems, []);
+  await page.close();
+});

@@ -441,8 +441,27 @@
     mountButton();
   }
 
+  // Another window of the program may have signed in or out meanwhile: when this page comes
+  // back to the front it follows the program's profile (unsaved edits are held by the
+  // program's 409 instead, and the page says so).
+  async function followProfile() {
+    if (document.visibilityState !== 'visible' || cloud.running) return;
+    const before = profileId();
+    await refreshStatus();
+    const p = cloud.page.progress;
+    if (profileId() !== p.profile && !p.dirty) {
+      setSync('idle');
+      await switchProfile();
+      if (signedIn()) syncNow();
+    } else if (profileId() !== before) {
+      render();
+    }
+  }
+
   // Called once the page has drawn: a restored sign-in syncs right away.
   function ready() {
+    document.addEventListener('visibilitychange', followProfile);
+    window.addEventListener('focus', followProfile);
     if (signedIn()) syncNow();
   }
 
