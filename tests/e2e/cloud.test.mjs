@@ -5,7 +5,7 @@
 import { test, before, after } from 'node:test';
 import assert from 'node:assert/strict';
 import { spawn } from 'node:child_process';
-import { existsSync, mkdtempSync, readFileSync, rmSync } from 'node:fs';
+import { existsSync, mkdtempSync, readdirSync, readFileSync, rmSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { join } from 'node:path';
 import { makeFolder, startProgram, launchBrowser, openPage, setCode, editorText, waitFor, judgeReady, ROOT, SHOTS } from './harness.mjs';
@@ -151,6 +151,13 @@ test('two computers on one account: sign-up, guest progress, sync, offline work,
     assert.equal(r.sum.best, 'accepted');
     if (judging) assert.equal(r.greet.attempts, 2, 'attempts from both computers add up');
   }
+  // Once both agree, further syncs change nothing: no new backups, no new revision.
+  const backups = (app) => readdirSync(join(app.folder, 'data')).filter((n) => n.startsWith('bk-')).length;
+  const before = [backups(pc1), backups(pc2), (await pc1.api('/api/cloud/pull')).data.body.revision];
+  for (const page of [two.page, one.page, two.page]) await page.evaluate(() => globalThis.TavrinCloud.syncNow());
+  assert.deepEqual([backups(pc1), backups(pc2), (await pc1.api('/api/cloud/pull')).data.body.revision], before);
+  assert.ok(before[0] >= 1 && before[1] >= 1, 'local records were backed up before merges replaced them');
+
   // The earlier version can be seen and restored on the first computer.
   await one.page.click('#cloud-account');
   await one.page.waitForSelector('.cloud-earlier li button');

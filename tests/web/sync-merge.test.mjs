@@ -4,7 +4,7 @@ import assert from 'node:assert/strict';
 import { fileURLToPath } from 'node:url';
 
 await import(fileURLToPath(new URL('../../web/src/sync-merge.js', import.meta.url)));
-const { mergeStates, restoreEarlier, normalize } = globalThis.TavrinMerge;
+const { mergeStates, restoreEarlier, normalize, sameContent } = globalThis.TavrinMerge;
 
 const rec = (fields) => ({ drafts: {}, attempts: 0, best: '', passDates: [], ...fields });
 
@@ -184,4 +184,13 @@ test('an earlier version can be restored, and the replaced draft becomes an earl
 
 test('normalize gives the empty form for anything that is not an object', () => {
   for (const x of [null, [], 'x', 3, undefined]) assert.deepEqual(normalize(x), { records: {}, settings: {}, settingsAt: {} });
+});
+
+test('two computers that only saved at different times hold the same progress', () => {
+  const a = { version: 1, updated: 100, records: { q: rec({ attempts: 1 }) }, settings: {} };
+  const b = { records: { q: rec({ attempts: 1 }) }, version: 1, updated: 900 };
+  assert.equal(sameContent(a, b), true);
+  assert.equal(sameContent(mergeStates(a, a, b), a), true, 'a later save time alone changes nothing');
+  assert.equal(sameContent(a, { ...b, records: { q: rec({ attempts: 2 }) } }), false);
+  assert.equal(sameContent({ exercises: { q: rec({}) } }, { records: { q: rec({}) } }), true);
 });

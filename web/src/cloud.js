@@ -367,9 +367,8 @@
     const baseState = base.state && typeof base.state === 'object' ? base.state : {};
 
     const snapshot = clone(cloud.page.progress.data);
-    const local = merge().normalize(snapshot);
     const merged = merge().mergeStates(baseState, snapshot, remote);
-    if (!merge().same(merged, local)) {
+    if (!merge().sameContent(merged, snapshot)) {
       // The local records are about to be replaced: a copy goes to disk first.
       const backup = await post('/api/cloud/backup', { state: snapshot });
       if (backup.ok !== true) return setSync('error', backup.error || '无法备份旧记录，已暂停合并。'), 'done';
@@ -381,7 +380,7 @@
       }
     }
     let newRevision = revision;
-    if (!merge().same(merged, merge().normalize(remote))) {
+    if (!merge().sameContent(merged, remote)) {
       const pushed = await post('/api/cloud/push', { revision, state: merged });
       if (typeof pushed.error === 'string') return setSync('offline', pushed.error), 'done';
       if (pushed.httpStatus === 409) return 'again';

@@ -193,6 +193,17 @@
     return out;
   }
 
+  // Same progress, whatever the save times: "updated" is stamped on every save and must not
+  // make two computers push to each other for ever.
+  function sameContent(a, b) {
+    const strip = (x) => {
+      const n = normalize(x);
+      delete n.updated;
+      return n;
+    };
+    return same(strip(a), strip(b));
+  }
+
   // Puts an earlier version back as the current draft; the draft it replaces becomes an
   // earlier version itself. Returns true when the record changed.
   function restoreEarlier(record, index, now) {
@@ -213,5 +224,5 @@
     return true;
   }
 
-  root.TavrinMerge = { normalize, mergeStates, mergeRecord, restoreEarlier, same, canonical };
+  root.TavrinMerge = { normalize, mergeStates, mergeRecord, restoreEarlier, same, sameContent, canonical };
 })(globalThis);
