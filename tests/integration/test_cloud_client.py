@@ -16,12 +16,15 @@ from pathlib import Path
 
 import pytest
 
+import cloudsvc
 import tavrin as tv
-from cloudsvc import CLOUD as SERVICE_EXE, CloudService, wait_for
+from cloudsvc import CloudService, wait_for
 
 ROOT = Path(__file__).resolve().parents[2]
-# The Windows lane talks to the Linux build of the service.
-CLOUD_EXE = SERVICE_EXE if SERVICE_EXE.exists() else ROOT / "build" / "linux" / "tavrin-cloud"
+# The service is built for Linux only: the Windows lane talks to the Linux build.
+if not cloudsvc.CLOUD.exists():
+    cloudsvc.CLOUD = ROOT / "build" / "linux" / "tavrin-cloud"
+CLOUD_EXE = cloudsvc.CLOUD
 MIB4 = 4194304
 PASSWORD = "correct horse"
 
