@@ -1,6 +1,7 @@
 // Accounts: the service address, signing in and out, the stored sign-in, the profile id, and
 // the dispatcher of every /api/cloud/ request.
 #include <cstdio>
+#include <cctype>
 #include <cstdlib>
 #include <cstring>
 

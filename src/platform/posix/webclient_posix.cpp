@@ -3,6 +3,7 @@
 
 #include <curl/curl.h>
 
+#include <cctype>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
