@@ -69,7 +69,7 @@ async function waitSynced(page, what) {
 }
 
 async function signIn(page, how, name) {
-  await page.click('#cloud-account');
+  if (!(await page.$('#cloud-dialog[open]'))) await page.click('#cloud-account');
   await page.fill('#cloud-server', service.url);
   await page.click('#cloud-save-server');
   await page.waitForSelector('#cloud-username');
@@ -92,10 +92,17 @@ test('two computers on one account: sign-up, guest progress, sync, offline work,
   const [pc1, pc2] = apps;
   const one = await openPage(browser, pc1.url);
   const two = await openPage(browser, pc2.url);
-  const guestBefore = readFileSync(join(pc1.folder, 'data', 'state.json'), 'utf8');
 
   // ---- the first computer registers; the recovery code is shown once with a copy button
   assert.match(await one.page.textContent('#cloud-account'), /游客/);
+  // A plain-HTTP address elsewhere than this computer is refused with the program's prompt,
+  // and stays in its field for correcting.
+  await one.page.click('#cloud-account');
+  await one.page.fill('#cloud-server', 'http://sync.example.org');
+  await one.page.click('#cloud-save-server');
+  await one.page.waitForSelector('.cloud-error');
+  assert.match(await one.page.textContent('.cloud-error'), /^请输入 HTTPS 服务根地址，例如 https:\/\/.+；本地测试可用 http:\/\/127\.0\.0\.1:8080。$/);
+  assert.equal(await one.page.inputValue('#cloud-server'), 'http://sync.example.org');
   await signIn(one.page, 'register', '小林');
   await one.page.waitForSelector('#cloud-recovery-code');
   assert.ok((await one.page.textContent('#cloud-recovery-code')).trim().length >= 10);
@@ -106,6 +113,9 @@ test('two computers on one account: sign-up, guest progress, sync, offline work,
   assert.match(await one.page.textContent('#dialog'), /合并到账号/);
   await one.page.click('#dialog[open] .btn-primary');
   await waitSynced(one.page, 'the first sync');
+  // The guest's progress as it was left at sign-in (the page's own last save included).
+  const guestBefore = readFileSync(join(pc1.folder, 'data', 'state.json'), 'utf8');
+  assert.equal(JSON.parse(guestBefore).records.sum.attempts, 2);
   const profile = await profileOf(pc1);
   assert.equal(accountState(pc1, profile).records.sum.attempts, 2);
   assert.match(await one.page.textContent('#cloud-account'), /小林 · 已同步/);

@@ -131,11 +131,12 @@
   let mode = 'login';      // login | register | recover
   let dialogError = '';
   let recoveryShown = '';  // shown once after register or recover, then forgotten
+  let typedServer = null;  // a refused address stays in its field for correcting
 
   function openDialog() {
     if (!dialog) {
       dialog = h('dialog', { class: 'cloud-dialog', id: 'cloud-dialog', 'aria-labelledby': 'cloud-title' });
-      dialog.addEventListener('close', () => { recoveryShown = ''; dialogError = ''; });
+      dialog.addEventListener('close', () => { recoveryShown = ''; dialogError = ''; typedServer = null; });
       document.body.append(dialog);
     }
     dialogError = '';
@@ -181,13 +182,14 @@
       box.append(h('p', { class: 'cloud-note', text: s.server }));
       return box;
     }
-    const input = h('input', { id: 'cloud-server', type: 'url', value: s.server || '', placeholder: 'https://', autocomplete: 'off', spellcheck: 'false' });
+    const input = h('input', { id: 'cloud-server', type: 'url', value: typedServer !== null ? typedServer : s.server || '', placeholder: 'https://', autocomplete: 'off', spellcheck: 'false' });
     const form = h('form', { onsubmit: async (e) => {
       e.preventDefault();
       busy(form, true);
       const data = await call('/api/cloud/config', JSON.stringify({ server: input.value.trim() }));
       busy(form, false);
-      if (typeof data.error === 'string') { dialogError = data.error; fillDialog(); return; }
+      if (typeof data.error === 'string') { typedServer = input.value; dialogError = data.error; fillDialog(); return; }
+      typedServer = null;
       cloud.status = data;
       dialogError = '';
       render();
