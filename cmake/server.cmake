@@ -17,3 +17,9 @@ target_link_libraries(tav_cloud_service PUBLIC tav_json PkgConfig::HTTPLIB PkgCo
 add_executable(tavrin-cloud ${PROJECT_SOURCE_DIR}/server/main.cpp)
 target_link_libraries(tavrin-cloud PRIVATE tav_cloud_service)
 set_target_properties(tavrin-cloud PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
+
+# bench/cloud_bench.py: the load generator and the bare server it compares against.
+foreach(tool load baseline)
+  add_executable(cloud_${tool} ${PROJECT_SOURCE_DIR}/bench/cloud/${tool}.cpp)
+  target_link_libraries(cloud_${tool} PRIVATE PkgConfig::HTTPLIB PkgConfig::OPENSSL Threads::Threads)
+endforeach()

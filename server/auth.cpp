@@ -109,6 +109,13 @@ std::string recovery_canonical(std::string_view typed) {
   return out.size() == 25 ? out : "";
 }
 
+std::string recovery_digest(std::string_view code) {
+  std::string canonical = recovery_canonical(code);
+  std::string d = token_digest("recovery:" + canonical);
+  wipe(canonical);
+  return d;
+}
+
 int same_secret(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return 0;
   return sodium_memcmp(a.data(), b.data(), a.size()) == 0 ? 1 : 0;

@@ -17,7 +17,9 @@ struct db_conn {
   sqlite3* sq = nullptr;
   PGconn* pg = nullptr;
   std::unordered_map<const char*, sqlite3_stmt*> cached;  // SQLite statements by their text
+  std::unordered_map<const char*, std::string> prepared;  // PostgreSQL statement names by text
   bool holds_writer = false;
+  bool in_tx = false;
 };
 
 struct db_pool {
@@ -111,17 +113,45 @@ db_result pg_take(PGresult* res, PGconn* pg) {
   return r;
 }
 
+// A connection that PostgreSQL dropped (a restart, a fail-over) is opened again and the
+// statement retried once, unless it belonged to a transaction that went down with it.
+bool pg_reconnect(db_conn* c) {
+  if (c->in_tx || PQstatus(c->pg) != CONNECTION_BAD) return false;
+  PQreset(c->pg);
+  c->prepared.clear();  // they went with the old session
+  return PQstatus(c->pg) == CONNECTION_OK &&
+         pg_take(PQexec(c->pg, "SET client_encoding = 'UTF8'; SET synchronous_commit = on"), c->pg).ok();
+}
+
 db_result pg_query(db_conn* c, const char* sql, std::initializer_list<std::string_view> params) {
   std::vector<std::string> copies(params.begin(), params.end());
   std::vector<const char*> values;
   for (auto& s : copies) values.push_back(s.c_str());
-  PGresult* res = PQexecParams(c->pg, sql, static_cast<int>(values.size()), nullptr,
-                               values.data(), nullptr, nullptr, 0);
-  return pg_take(res, c->pg);
+  for (int attempt = 0;; attempt++) {
+    // Each statement is parsed and planned once per connection.
+    auto it = c->prepared.find(sql);
+    if (it == c->prepared.end()) {
+      std::string name = "s" + std::to_string(c->prepared.size());
+      db_result p = pg_take(PQprepare(c->pg, name.c_str(), sql, 0, nullptr), c->pg);
+      if (!p.ok()) {
+        if (attempt > 0 || !pg_reconnect(c)) return p;
+        continue;
+      }
+      it = c->prepared.emplace(sql, name).first;
+    }
+    PGresult* res = PQexecPrepared(c->pg, it->second.c_str(), static_cast<int>(values.size()), values.data(),
+                                   nullptr, nullptr, 0);
+    db_result r = pg_take(res, c->pg);
+    if (r.status != db_status::error || attempt > 0 || !pg_reconnect(c)) return r;
+  }
 }
 
 db_result run_script(db_conn* c, const char* sql) {
-  if (c->pool->kind == db_kind::postgresql) return pg_take(PQexec(c->pg, sql), c->pg);
+  if (c->pool->kind == db_kind::postgresql) {
+    db_result r = pg_take(PQexec(c->pg, sql), c->pg);
+    if (r.status == db_status::error && pg_reconnect(c)) r = pg_take(PQexec(c->pg, sql), c->pg);
+    return r;
+  }
   char* msg = nullptr;
   int rc = sqlite3_exec(c->sq, sql, nullptr, nullptr, &msg);
   db_result r;
@@ -266,9 +296,6 @@ db_lease::db_lease(db_pool* p) : pool(p) {
   p->returned.wait(g, [p] { return !p->idle.empty(); });
   conn = p->idle.back();
   p->idle.pop_back();
-  g.unlock();
-  // A PostgreSQL server that restarted leaves broken connections behind: mend on borrow.
-  if (conn->pg && PQstatus(conn->pg) != CONNECTION_OK) PQreset(conn->pg);
 }
 
 db_lease::~db_lease() {
@@ -289,6 +316,7 @@ db_tx::db_tx(db_conn* c, bool write) : conn(c) {
   const char* begin = c->pool->kind == db_kind::sqlite ? (write ? "BEGIN IMMEDIATE" : "BEGIN")
                                                        : "BEGIN ISOLATION LEVEL READ COMMITTED";
   open = run_script(c, begin).ok();
+  c->in_tx = open;
   if (!open && c->holds_writer) {
     c->holds_writer = false;
     c->pool->writer.unlock();
@@ -297,6 +325,7 @@ db_tx::db_tx(db_conn* c, bool write) : conn(c) {
 
 db_tx::~db_tx() {
   if (open) run_script(conn, "ROLLBACK");
+  conn->in_tx = false;
   if (conn->holds_writer) {
     conn->holds_writer = false;
     conn->pool->writer.unlock();
@@ -308,6 +337,7 @@ bool db_tx::commit() {
   db_result r = run_script(conn, "COMMIT");
   open = false;
   if (!r.ok()) run_script(conn, "ROLLBACK");
+  conn->in_tx = false;
   if (conn->holds_writer) {
     conn->holds_writer = false;
     conn->pool->writer.unlock();

@@ -17,13 +17,14 @@ const char* const usage =
     "  --trust-proxy             来自本机反向代理的请求按 X-Forwarded-For 识别客户端地址\n"
     "  --threads N               连接工作线程数（默认 64）\n"
     "  --db-connections N        数据库连接数（默认 8）\n"
-    "  --argon2-ops N            Argon2id 迭代次数（默认 3）\n"
-    "  --argon2-mem-kib N        Argon2id 内存，KiB（默认 65536）\n"
+    "  --argon2-ops N            Argon2id 迭代次数（默认 2）\n"
+    "  --argon2-mem-kib N        Argon2id 内存，KiB（默认 19456）\n"
     "  --parallel-hashes N       同时计算的 Argon2id 数（默认为处理器数）\n"
     "  --free-failures N         同一用户名失败几次后开始限速（默认 3）\n"
     "  --max-failures N          同一用户名失败几次后暂停登录（默认 10）\n"
     "  --max-failures-per-address N  同一客户端地址失败几次后暂停（默认 100）\n"
     "  --lockout SECONDS         暂停时长，秒（默认 900）\n"
+    "  --max-registrations-per-address N  同一客户端地址每小时可注册的账号数（默认 300）\n"
     "不加 --tls-cert 时只允许监听本机回环地址，由反向代理提供 HTTPS。\n";
 
 bool loopback_host(const std::string& h) {
@@ -60,6 +61,45 @@ bool parse_count(const char* v, long long lo, long long hi, long long* out) {
   return true;
 }
 
+// The numeric options: name, allowed range, where the value goes.
+struct count_option {
+  const char* name;
+  long long lo, hi;
+  void (*set)(service_config*, long long);
+};
+
+const count_option count_options[] = {
+    {"--threads", 2, 4096, [](service_config* c, long long n) { c->threads = static_cast<int>(n); }},
+    {"--db-connections", 1, 512, [](service_config* c, long long n) { c->db_connections = static_cast<int>(n); }},
+    {"--argon2-ops", 1, 1000, [](service_config* c, long long n) { c->argon2.ops = static_cast<unsigned long long>(n); }},
+    {"--argon2-mem-kib", 8, 4 << 20, [](service_config* c, long long n) { c->argon2.mem_bytes = static_cast<size_t>(n) << 10; }},
+    {"--parallel-hashes", 1, 1024, [](service_config* c, long long n) { c->parallel_hashes = static_cast<int>(n); }},
+    {"--free-failures", 0, 1000000, [](service_config* c, long long n) { c->free_failures = static_cast<int>(n); }},
+    {"--max-failures", 1, 1000000, [](service_config* c, long long n) { c->max_failures = static_cast<int>(n); }},
+    {"--max-failures-per-address", 1, 1000000,
+     [](service_config* c, long long n) { c->max_failures_per_address = static_cast<int>(n); }},
+    {"--max-registrations-per-address", 1, 100000000,
+     [](service_config* c, long long n) { c->max_registrations_per_address = static_cast<int>(n); }},
+    {"--lockout", 1, 86400 * 30, [](service_config* c, long long n) { c->lockout_seconds = static_cast<int>(n); }},
+};
+
+// 1 when the option was taken, 0 when its value is invalid, -1 when the option is unknown.
+int take_option(const std::string& a, const char* v, service_config* cfg) {
+  if (a == "--listen") return parse_listen(v, cfg) ? 1 : 0;
+  if (a == "--data") return cfg->data_dir = v, 1;
+  if (a == "--database") return cfg->database = v, 1;
+  if (a == "--tls-cert") return cfg->tls_cert = v, 1;
+  if (a == "--tls-key") return cfg->tls_key = v, 1;
+  for (const count_option& o : count_options) {
+    if (a != o.name) continue;
+    long long n = 0;
+    if (!parse_count(v, o.lo, o.hi, &n)) return 0;
+    o.set(cfg, n);
+    return 1;
+  }
+  return -1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -79,30 +119,12 @@ int main(int argc, char** argv) {
       return 2;
     }
     const char* v = argv[++i];
-    long long n = 0;
-    bool ok = true;
-    if (a == "--listen") ok = parse_listen(v, &cfg);
-    else if (a == "--data") cfg.data_dir = v;
-    else if (a == "--database") cfg.database = v;
-    else if (a == "--tls-cert") cfg.tls_cert = v;
-    else if (a == "--tls-key") cfg.tls_key = v;
-    else if (a == "--threads" && (ok = parse_count(v, 2, 4096, &n))) cfg.threads = static_cast<int>(n);
-    else if (a == "--db-connections" && (ok = parse_count(v, 1, 512, &n))) cfg.db_connections = static_cast<int>(n);
-    else if (a == "--argon2-ops" && (ok = parse_count(v, 1, 1000, &n))) cfg.argon2.ops = static_cast<unsigned long long>(n);
-    else if (a == "--argon2-mem-kib" && (ok = parse_count(v, 8, 4 << 20, &n))) cfg.argon2.mem_bytes = static_cast<size_t>(n) << 10;
-    else if (a == "--parallel-hashes" && (ok = parse_count(v, 1, 1024, &n))) cfg.parallel_hashes = static_cast<int>(n);
-    else if (a == "--free-failures" && (ok = parse_count(v, 0, 1000000, &n))) cfg.free_failures = static_cast<int>(n);
-    else if (a == "--max-failures" && (ok = parse_count(v, 1, 1000000, &n))) cfg.max_failures = static_cast<int>(n);
-    else if (a == "--max-failures-per-address" && (ok = parse_count(v, 1, 1000000, &n))) cfg.max_failures_per_address = static_cast<int>(n);
-    else if (a == "--lockout" && (ok = parse_count(v, 1, 86400 * 30, &n))) cfg.lockout_seconds = static_cast<int>(n);
-    else if (ok && (a == "--threads" || a == "--db-connections" || a == "--argon2-ops" || a == "--argon2-mem-kib" ||
-                    a == "--parallel-hashes" || a == "--free-failures" || a == "--max-failures" ||
-                    a == "--max-failures-per-address" || a == "--lockout")) ok = false;
-    else if (ok) {
+    int taken = take_option(a, v, &cfg);
+    if (taken < 0) {
       std::fprintf(stderr, "tavrin-cloud: 未知参数 %s\n%s", a.c_str(), usage);
       return 2;
     }
-    if (!ok) {
+    if (taken == 0) {
       std::fprintf(stderr, "tavrin-cloud: 参数 %s 的取值 %s 无效。\n", a.c_str(), v);
       return 2;
     }

@@ -4,7 +4,8 @@
 #pragma once
 
 inline const char* const schema_migrations[] = {
-    // 1: accounts, their sign-in tokens (hashes only) and one progress record each
+    // 1: accounts, their sign-in tokens (hashes only) and one progress record each;
+    // times in seconds since 1970, a token's in milliseconds (the newest sign-ins are kept)
     "CREATE TABLE accounts ("
     "  id TEXT PRIMARY KEY,"
     "  username TEXT NOT NULL,"
@@ -15,7 +16,7 @@ inline const char* const schema_migrations[] = {
     "CREATE TABLE tokens ("
     "  token_hash TEXT PRIMARY KEY,"
     "  account_id TEXT NOT NULL REFERENCES accounts(id) ON DELETE CASCADE,"
-    "  created_at BIGINT NOT NULL);"
+    "  created_ms BIGINT NOT NULL);"
     "CREATE INDEX tokens_by_account ON tokens(account_id);"
     "CREATE TABLE progress ("
     "  account_id TEXT PRIMARY KEY REFERENCES accounts(id) ON DELETE CASCADE,"

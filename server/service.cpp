@@ -3,9 +3,13 @@
 #include <httplib.h>
 #include <openssl/ssl.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -17,443 +21,9 @@
 #include "json/json.h"
 #include "json/text_buffer.h"
 
+#include "service_internal.h"
+
 namespace {
-
-constexpr size_t body_limit = 4194304;
-// A stored state is answered back inside {"error":...,"revision":N,"state":...} on a
-// conflict; keeping it this much under the body limit keeps every answer within 4 MiB,
-// the most a client reads.
-constexpr size_t state_limit = body_limit - 1024;
-constexpr size_t password_min = 8, password_max = 1024, name_max = 127;
-
-namespace msg {
-const char* const not_json = "请求内容不是有效的 JSON 对象。";
-const char* const bad_request = "请求格式无效。";
-const char* const need_credentials = "请填写用户名和密码。";
-const char* const bad_name = "用户名需为 1 到 127 个字节的文字，不能包含控制字符。";
-const char* const bad_password = "密码长度需为 8 到 1024 个字节。";
-const char* const name_taken = "该用户名已被注册。";
-const char* const wrong_login = "用户名或密码错误。";
-const char* const need_recovery = "请填写用户名、恢复码和新密码。";
-const char* const wrong_recovery = "用户名或恢复码错误。";
-const char* const bad_token = "登录已失效，请重新登录。";
-const char* const stale = "云端进度已被其他设备更新，请先同步再保存。";
-const char* const bad_revision = "同步版本号必须是整数。";
-const char* const bad_state = "进度数据必须是 JSON 对象。";
-const char* const too_large = "请求内容过大，上限为 4 MiB。";
-const char* const state_too_large = "进度数据过大，请精简后再同步。";
-const char* const too_many = "尝试次数过多，请稍后再试。";
-const char* const no_method = "不支持该请求方法。";
-const char* const no_route = "接口不存在。";
-const char* const need_length = "请求须带 Content-Length。";
-const char* const internal = "服务器内部错误，请稍后再试。";
-const char* const storage = "数据库暂时不可用，请稍后再试。";
-}  // namespace msg
-
-const char* const json_type = "application/json; charset=utf-8";
-
-struct service {
-  service_config cfg;
-  db_pool* db = nullptr;
-  attempt_limiter by_name, by_address;
-};
-service* svc = nullptr;
-
-int64_t steady_ms() {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(
-             std::chrono::steady_clock::now().time_since_epoch()).count();
-}
-std::string unix_now() { return std::to_string(static_cast<long long>(std::time(nullptr))); }
-
-void answer(httplib::Response& res, int status, std::string body) {
-  res.status = status;
-  res.set_content(std::move(body), json_type);
-}
-
-void fail(httplib::Response& res, int status, const char* message) {
-  cstr e(json_error(message));
-  answer(res, status, e.get());
-}
-
-// ---- request bodies ------------------------------------------------------------------
-
-bool valid_utf8(std::string_view s) {
-  size_t i = 0, n = s.size();
-  while (i < n) {
-    unsigned char c = static_cast<unsigned char>(s[i]);
-    if (c < 0x80) {
-      if (c == 0) return false;
-      i++;
-      continue;
-    }
-    int len = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC2 ? 2 : 0;
-    if (!len || c > 0xF4 || i + len > n) return false;
-    uint32_t cp = c & (0x3F >> (len - 1));
-    for (int k = 1; k < len; k++) {
-      unsigned char d = static_cast<unsigned char>(s[i + k]);
-      if ((d & 0xC0) != 0x80) return false;
-      cp = (cp << 6) | (d & 0x3F);
-    }
-    if ((len == 3 && cp < 0x800) || (len == 4 && (cp < 0x10000 || cp > 0x10FFFF)) ||
-        (cp >= 0xD800 && cp <= 0xDFFF))
-      return false;
-    i += static_cast<size_t>(len);
-  }
-  return true;
-}
-
-// The parsed body; its root is an object. Answers 400 and returns false otherwise.
-bool parse_body(const httplib::Request& req, httplib::Response& res, json_doc* doc) {
-  if (!valid_utf8(req.body) || !json_parse(doc, req.body.c_str()) || doc->count == 0 ||
-      doc->tokens[0].type != 'o') {
-    fail(res, 400, msg::not_json);
-    return false;
-  }
-  return true;
-}
-
-// A string member, or nullopt when it is missing, not a string, or holds a NUL.
-std::optional<std::string> text_member(const json_doc* doc, const char* key) {
-  int at = j_get(doc, 0, key);
-  if (at < 0 || doc->tokens[at].type != 's') return std::nullopt;
-  const json_token& t = doc->tokens[at];
-  std::string_view raw(doc->text + t.start, static_cast<size_t>(t.end - t.start));
-  if (raw.find("\\u0000") != std::string_view::npos) return std::nullopt;
-  cstr s(j_str(doc, at));
-  if (!s) return std::nullopt;
-  std::string out(s.get());
-  std::memset(s.get(), 0, out.size());
-  return out;
-}
-
-bool valid_name(const std::string& n) {
-  if (n.empty() || n.size() > name_max || !valid_utf8(n)) return false;
-  for (unsigned char c : n)
-    if (c < 0x20 || c == 0x7F) return false;
-  return true;
-}
-
-// Names are unique without regard to the case of Latin letters.
-std::string name_key(const std::string& n) {
-  std::string k = n;
-  for (char& c : k)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return k;
-}
-
-std::string identity(const std::string& id, const std::string& name, const std::string& token,
-                     const std::string* recovery) {
-  text_buffer b{};
-  b_add(&b, "{\"user\":{\"id\":");
-  b_json(&b, id.c_str());
-  b_add(&b, ",\"username\":");
-  b_json(&b, name.c_str());
-  b_add(&b, "},\"token\":");
-  b_json(&b, token.c_str());
-  if (recovery) {
-    b_add(&b, ",\"recovery\":");
-    b_json(&b, recovery->c_str());
-  }
-  b_add(&b, "}");
-  cstr out(b_release(&b));
-  std::string s(out.get());
-  std::memset(out.get(), 0, s.size());
-  return s;
-}
-
-// ---- who is asking ------------------------------------------------------------------
-
-bool loopback(const std::string& a) {
-  return a.rfind("127.", 0) == 0 || a == "::1" || a.rfind("::ffff:127.", 0) == 0;
-}
-
-std::string client_address(const httplib::Request& req) {
-  if (svc->cfg.trust_proxy && loopback(req.remote_addr)) {
-    std::string fwd = req.get_header_value("X-Forwarded-For");
-    size_t comma = fwd.rfind(',');
-    std::string last = comma == std::string::npos ? fwd : fwd.substr(comma + 1);
-    size_t a = last.find_first_not_of(" \t"), z = last.find_last_not_of(" \t");
-    if (a != std::string::npos) return last.substr(a, z - a + 1);
-  }
-  return req.remote_addr;
-}
-
-bool token_shaped(std::string_view t) {
-  if (t.size() != 43) return false;
-  for (char c : t)
-    if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '_'))
-      return false;
-  return true;
-}
-
-// The account id behind the request's bearer token; answers 401 (or 503) and returns
-// nullopt when there is none. digest_out receives the token's digest.
-std::optional<std::string> signed_in(const httplib::Request& req, httplib::Response& res,
-                                     std::string* digest_out = nullptr) {
-  std::string h = req.get_header_value("Authorization");
-  const std::string_view prefix = "Bearer ";
-  if (h.size() <= prefix.size() || h.compare(0, prefix.size(), prefix) != 0 ||
-      !token_shaped(std::string_view(h).substr(prefix.size()))) {
-    wipe(h);
-    fail(res, 401, msg::bad_token);
-    return std::nullopt;
-  }
-  std::string digest = token_digest(std::string_view(h).substr(prefix.size()));
-  wipe(h);
-  db_lease l(svc->db);
-  db_result r = db_query(l.conn, "SELECT token_hash, account_id FROM tokens WHERE token_hash = $1", {digest});
-  if (!r.ok()) {
-    fail(res, 503, msg::storage);
-    return std::nullopt;
-  }
-  if (r.rows.empty() || !r.rows[0][0] || !same_secret(*r.rows[0][0], digest)) {
-    fail(res, 401, msg::bad_token);
-    return std::nullopt;
-  }
-  if (digest_out) *digest_out = digest;
-  return r.rows[0][1];
-}
-
-// 0 when both the name and the address may try now; else answers 429.
-bool may_try(const std::string& key, const std::string& address, httplib::Response& res) {
-  int64_t now = steady_ms();
-  int wait = std::max(limiter_check(&svc->by_name, key, now), limiter_check(&svc->by_address, address, now));
-  if (!wait) return true;
-  fail(res, 429, msg::too_many);
-  res.set_header("Retry-After", std::to_string(wait));
-  return false;
-}
-
-void failed_try(const std::string& key, const std::string& address) {
-  int64_t now = steady_ms();
-  limiter_fail(&svc->by_name, key, now);
-  limiter_fail(&svc->by_address, address, now);
-}
-
-// Stores a fresh token for the account inside the caller's transaction.
-bool add_token(db_conn* c, const std::string& account, const std::string& token) {
-  return db_query(c, "INSERT INTO tokens (token_hash, account_id, created_at) VALUES ($1, $2, $3)",
-                  {token_digest(token), account, unix_now()}).ok();
-}
-
-// ---- routes ---------------------------------------------------------------------------
-
-void do_register(const httplib::Request& req, httplib::Response& res) {
-  json_doc doc;
-  if (!parse_body(req, res, &doc)) return;
-  auto name = text_member(&doc, "username");
-  auto password = text_member(&doc, "password");
-  if (!name || !password) return fail(res, 400, msg::need_credentials);
-  if (!valid_name(*name)) return fail(res, 400, msg::bad_name);
-  if (password->size() < password_min || password->size() > password_max) {
-    wipe(*password);
-    return fail(res, 400, msg::bad_password);
-  }
-  std::string recovery = new_recovery_code();
-  std::string password_hash = hash_secret(*password);
-  std::string recovery_hash = hash_secret(recovery_canonical(recovery));
-  wipe(*password);
-  if (password_hash.empty() || recovery_hash.empty()) return fail(res, 500, msg::internal);
-  std::string id = new_uuid(), token = new_token(), now = unix_now();
-
-  db_lease l(svc->db);
-  db_tx tx(l.conn, true);
-  if (!tx.open) return fail(res, 503, msg::storage);
-  db_result r = db_query(l.conn,
-      "INSERT INTO accounts (id, username, name_key, password_hash, recovery_hash, created_at) "
-      "VALUES ($1, $2, $3, $4, $5, $6)", {id, *name, name_key(*name), password_hash, recovery_hash, now});
-  if (r.status == db_status::unique_violation) return fail(res, 409, msg::name_taken);
-  if (!r.ok() || !add_token(l.conn, id, token) ||
-      !db_query(l.conn, "INSERT INTO progress (account_id, revision, state, updated_at) VALUES ($1, 0, '{}', $2)",
-                {id, now}).ok() ||
-      !tx.commit())
-    return fail(res, 503, msg::storage);
-  answer(res, 201, identity(id, *name, token, &recovery));
-  wipe(token);
-  wipe(recovery);
-}
-
-void do_login(const httplib::Request& req, httplib::Response& res) {
-  json_doc doc;
-  if (!parse_body(req, res, &doc)) return;
-  auto name = text_member(&doc, "username");
-  auto password = text_member(&doc, "password");
-  if (!name || !password) return fail(res, 400, msg::need_credentials);
-  std::string key = name_key(*name), address = client_address(req);
-  if (!may_try(key, address, res)) return wipe(*password);
-
-  std::optional<std::string> id, stored_name, hash;
-  {
-    db_lease l(svc->db);
-    db_result r = db_query(l.conn, "SELECT id, username, password_hash FROM accounts WHERE name_key = $1", {key});
-    if (!r.ok()) return fail(res, 503, msg::storage);
-    if (!r.rows.empty()) id = r.rows[0][0], stored_name = r.rows[0][1], hash = r.rows[0][2];
-  }
-  // A missing account costs the same hash as a wrong password and answers the same.
-  int ok = 0;
-  if (hash && id && stored_name) ok = verify_secret(*hash, *password);
-  else verify_nothing(*password);
-  if (!ok) {
-    wipe(*password);
-    failed_try(key, address);
-    return fail(res, 401, msg::wrong_login);
-  }
-  limiter_clear(&svc->by_name, key);
-  std::string fresh_hash = hash_outdated(*hash) ? hash_secret(*password) : "";
-  wipe(*password);
-
-  std::string token = new_token();
-  db_lease l(svc->db);
-  db_tx tx(l.conn, true);
-  if (!tx.open || !add_token(l.conn, *id, token)) return fail(res, 503, msg::storage);
-  if (!fresh_hash.empty())  // parameters were raised since this password was stored
-    db_query(l.conn, "UPDATE accounts SET password_hash = $1 WHERE id = $2 AND password_hash = $3",
-             {fresh_hash, *id, *hash});
-  if (!tx.commit()) return fail(res, 503, msg::storage);
-  answer(res, 200, identity(*id, *stored_name, token, nullptr));
-  wipe(token);
-}
-
-void do_recover(const httplib::Request& req, httplib::Response& res) {
-  json_doc doc;
-  if (!parse_body(req, res, &doc)) return;
-  auto name = text_member(&doc, "username");
-  auto typed = text_member(&doc, "recovery");
-  auto password = text_member(&doc, "password");
-  if (!name || !typed || !password) return fail(res, 400, msg::need_recovery);
-  if (password->size() < password_min || password->size() > password_max) {
-    wipe(*password);
-    return fail(res, 400, msg::bad_password);
-  }
-  std::string key = name_key(*name), address = client_address(req);
-  if (!may_try(key, address, res)) return wipe(*password);
-  std::string code = recovery_canonical(*typed);
-  wipe(*typed);
-
-  std::optional<std::string> id, stored_name, old_hash;
-  {
-    db_lease l(svc->db);
-    db_result r = db_query(l.conn, "SELECT id, username, recovery_hash FROM accounts WHERE name_key = $1", {key});
-    if (!r.ok()) return fail(res, 503, msg::storage);
-    if (!r.rows.empty()) id = r.rows[0][0], stored_name = r.rows[0][1], old_hash = r.rows[0][2];
-  }
-  int ok = 0;
-  if (old_hash && id && stored_name && !code.empty()) ok = verify_secret(*old_hash, code);
-  else verify_nothing(code);
-  wipe(code);
-  if (!ok) {
-    wipe(*password);
-    failed_try(key, address);
-    return fail(res, 401, msg::wrong_recovery);
-  }
-  limiter_clear(&svc->by_name, key);
-  std::string recovery = new_recovery_code();
-  std::string password_hash = hash_secret(*password);
-  std::string recovery_hash = hash_secret(recovery_canonical(recovery));
-  wipe(*password);
-  if (password_hash.empty() || recovery_hash.empty()) return fail(res, 500, msg::internal);
-
-  // The code is spent: the update only lands while the old code is still the stored one,
-  // so two recoveries with the same code cannot both succeed. Every earlier sign-in ends.
-  std::string token = new_token();
-  db_lease l(svc->db);
-  db_tx tx(l.conn, true);
-  if (!tx.open) return fail(res, 503, msg::storage);
-  db_result r = db_query(l.conn,
-      "UPDATE accounts SET password_hash = $1, recovery_hash = $2 WHERE id = $3 AND recovery_hash = $4",
-      {password_hash, recovery_hash, *id, *old_hash});
-  if (!r.ok()) return fail(res, 503, msg::storage);
-  if (r.changes != 1) return fail(res, 401, msg::wrong_recovery);
-  if (!db_query(l.conn, "DELETE FROM tokens WHERE account_id = $1", {*id}).ok() ||
-      !add_token(l.conn, *id, token) || !tx.commit())
-    return fail(res, 503, msg::storage);
-  answer(res, 200, identity(*id, *stored_name, token, &recovery));
-  wipe(token);
-  wipe(recovery);
-}
-
-void do_logout(const httplib::Request& req, httplib::Response& res) {
-  std::string digest;
-  if (!signed_in(req, res, &digest)) return;
-  db_lease l(svc->db);
-  db_tx tx(l.conn, true);
-  if (!tx.open) return fail(res, 503, msg::storage);
-  db_result r = db_query(l.conn, "DELETE FROM tokens WHERE token_hash = $1", {digest});
-  if (!r.ok() || !tx.commit()) return fail(res, 503, msg::storage);
-  if (r.changes != 1) return fail(res, 401, msg::bad_token);  // a racing logout got there first
-  answer(res, 200, "{\"ok\":true}");
-}
-
-std::string progress_text(const std::string& revision, const std::string& state, const char* error) {
-  std::string out;
-  out.reserve(state.size() + 128);
-  out += "{";
-  if (error) {
-    cstr e(json_error(error));
-    out.append(e.get() + 1, std::strlen(e.get()) - 2);
-    out += ",";
-  }
-  out += "\"revision\":" + revision + ",\"state\":" + state + "}";
-  return out;
-}
-
-void do_progress_get(const httplib::Request& req, httplib::Response& res) {
-  auto account = signed_in(req, res);
-  if (!account) return;
-  db_lease l(svc->db);
-  db_result r = db_query(l.conn, "SELECT revision, state FROM progress WHERE account_id = $1", {*account});
-  if (!r.ok()) return fail(res, 503, msg::storage);
-  if (r.rows.empty() || !r.rows[0][0] || !r.rows[0][1]) return answer(res, 200, "{\"revision\":0,\"state\":{}}");
-  answer(res, 200, progress_text(*r.rows[0][0], *r.rows[0][1], nullptr));
-}
-
-// A JSON integer without fraction or exponent, within 0 .. 2^62; -1 for negative ones
-// (they never match a stored revision); nullopt when it is not an integer.
-std::optional<long long> revision_of(const json_doc* doc, int at) {
-  if (at < 0 || doc->tokens[at].type != 'p') return std::nullopt;
-  std::string_view raw(doc->text + doc->tokens[at].start,
-                       static_cast<size_t>(doc->tokens[at].end - doc->tokens[at].start));
-  bool negative = !raw.empty() && raw[0] == '-';
-  std::string_view digits = negative ? raw.substr(1) : raw;
-  if (digits.empty() || digits.size() > 18) return std::nullopt;
-  long long v = 0;
-  for (char c : digits) {
-    if (c < '0' || c > '9') return std::nullopt;
-    v = v * 10 + (c - '0');
-  }
-  return negative && v ? -1 : v;
-}
-
-void do_progress_put(const httplib::Request& req, httplib::Response& res) {
-  auto account = signed_in(req, res);
-  if (!account) return;
-  json_doc doc;
-  if (!parse_body(req, res, &doc)) return;
-  auto revision = revision_of(&doc, j_get(&doc, 0, "revision"));
-  if (!revision) return fail(res, 400, msg::bad_revision);
-  int at = j_get(&doc, 0, "state");
-  if (at < 0 || doc.tokens[at].type != 'o') return fail(res, 400, msg::bad_state);
-  std::string_view state(doc.text + doc.tokens[at].start,
-                         static_cast<size_t>(doc.tokens[at].end - doc.tokens[at].start));
-  if (state.size() > state_limit) return fail(res, 413, msg::state_too_large);
-
-  std::string rev = std::to_string(*revision);
-  db_lease l(svc->db);
-  db_tx tx(l.conn, true);
-  if (!tx.open) return fail(res, 503, msg::storage);
-  // Compare-and-set: the state lands only on the revision the client last saw.
-  db_result r = db_query(l.conn,
-      "UPDATE progress SET revision = revision + 1, state = $1, updated_at = $2 "
-      "WHERE account_id = $3 AND revision = $4", {state, unix_now(), *account, rev});
-  if (!r.ok()) return fail(res, 503, msg::storage);
-  if (r.changes == 1) {
-    if (!tx.commit()) return fail(res, 503, msg::storage);
-    return answer(res, 200, "{\"revision\":" + std::to_string(*revision + 1) + "}");
-  }
-  r = db_query(l.conn, "SELECT revision, state FROM progress WHERE account_id = $1", {*account});
-  if (!r.ok() || r.rows.empty() || !r.rows[0][0] || !r.rows[0][1]) return fail(res, 503, msg::storage);
-  answer(res, 409, progress_text(*r.rows[0][0], *r.rows[0][1], msg::stale));
-}
 
 void do_health(const httplib::Request&, httplib::Response& res) {
   if (!db_ping(svc->db)) return fail(res, 503, msg::storage);
@@ -531,7 +101,17 @@ const char* message_for(int status) {
   }
 }
 
+// The listening socket, as the library made it (for its backlog, see service_run).
+int listening = -1;
+
 void configure(httplib::Server& srv, const service_config& cfg) {
+  // The library's default would be SO_REUSEPORT, which lets a second service on the same
+  // port take half of the connections: a mistake in a deployment must fail loudly instead.
+  srv.set_socket_options([](int sock) {
+    int yes = 1;
+    setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    listening = sock;
+  });
   int threads = cfg.threads;
   srv.new_task_queue = [threads] { return new httplib::ThreadPool(static_cast<size_t>(threads)); };
   srv.set_payload_max_length(body_limit);
@@ -587,6 +167,8 @@ int service_run(const service_config& cfg) {
   // A whole classroom may share one address behind NAT: no slowing there, only the limit.
   s.by_address.free = cfg.max_failures_per_address;
   s.by_name.lockout_ms = s.by_address.lockout_ms = int64_t{cfg.lockout_seconds} * 1000;
+  s.registrations.free = s.registrations.limit = cfg.max_registrations_per_address;
+  s.registrations.lockout_ms = 3600 * 1000;
 
   int hashes = cfg.parallel_hashes > 0 ? cfg.parallel_hashes
                                        : std::max(1u, std::thread::hardware_concurrency());
@@ -633,6 +215,9 @@ int service_run(const service_config& cfg) {
     db_close(s.db);
     return 1;
   }
+  // The library listens with a backlog of 5: a class signing in at once would overflow it
+  // (and with SYN cookies the extra clients are reset). Listening again only raises it.
+  if (listening >= 0) ::listen(listening, 1024);
 
   // SIGTERM and SIGINT end the service in order: stop accepting, finish what runs, close.
   sigset_t stops;
@@ -641,22 +226,29 @@ int service_run(const service_config& cfg) {
   sigaddset(&stops, SIGINT);
   pthread_sigmask(SIG_BLOCK, &stops, nullptr);
   signal(SIGPIPE, SIG_IGN);
+  std::atomic<bool> finished{false};
   std::thread waiter([&] {
     int sig = 0;
     sigwait(&stops, &sig);
-    srv->stop();
+    // A signal that comes before the accept loop runs must not be lost: stopping a server
+    // that is not running yet does nothing, so keep asking until the loop has ended.
+    while (!finished) {
+      srv->stop();
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
   });
 
   std::string shown = cfg.host.find(':') != std::string::npos ? "[" + cfg.host + "]" : cfg.host;
   std::printf("tavrin-cloud 已启动：%s://%s:%d （%s）\n", tls ? "https" : "http", shown.c_str(), port,
               db_pool_kind(s.db) == db_kind::postgresql ? "PostgreSQL" : "SQLite");
   std::fflush(stdout);
-  bool ok = srv->listen_after_bind();
-  if (!ok && srv->is_running()) srv->stop();
-  pthread_kill(waiter.native_handle(), SIGTERM);
+  srv->listen_after_bind();
+  finished = true;
+  pthread_kill(waiter.native_handle(), SIGTERM);  // wakes the waiter if no signal came
   waiter.join();
   db_close(s.db);
   std::printf("tavrin-cloud 已停止。\n");
   std::fflush(stdout);
   return 0;
 }
+

@@ -19,6 +19,7 @@ struct service_config {
   int max_failures = 10;      // per user name
   int max_failures_per_address = 100;
   int lockout_seconds = 900;
+  int max_registrations_per_address = 300;  // per hour
   bool trust_proxy = false;   // take the client address from X-Forwarded-For of a loopback peer
 };
 

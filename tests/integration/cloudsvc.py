@@ -191,9 +191,7 @@ class Postgres:
         cls._run(as_user, PG_BIN / "initdb", "-D", folder / "data", "-U", "tavrin", "-A", "trust",
                  "-E", "UTF8", "--locale", "C.UTF-8", "--no-sync")
         pg = cls(folder, port, as_user)
-        cls._run(as_user, PG_BIN / "pg_ctl", "-D", folder / "data", "-l", folder / "server.log", "-w",
-                 "-t", "120", "start", "-o",
-                 f"-p {port} -k {folder} -c listen_addresses=127.0.0.1 -c max_connections=200")
+        pg.resume()
         return pg
 
     def new_database(self):
@@ -205,7 +203,16 @@ class Postgres:
     def psql(self, url, sql):
         return self._run(self.as_user, PG_BIN / "psql", "-X", "-A", "-t", "-d", url, "-c", sql).stdout
 
-    def stop(self):
+    def halt(self):
+        """Stops the server, keeping its data (start it again with resume)."""
         self._run(self.as_user, PG_BIN / "pg_ctl", "-D", self.folder / "data", "-m", "fast", "-w", "stop",
                   check=False)
+
+    def resume(self):
+        self._run(self.as_user, PG_BIN / "pg_ctl", "-D", self.folder / "data", "-l", self.folder / "server.log",
+                  "-w", "-t", "120", "start", "-o",
+                  f"-p {self.port} -k {self.folder} -c listen_addresses=127.0.0.1 -c max_connections=200")
+
+    def stop(self):
+        self.halt()
         shutil.rmtree(self.folder, ignore_errors=True)

@@ -181,6 +181,10 @@ def test_logout_revokes_that_token_only(cloud):
         r = cloud.request(method, path, body, token=first)
         assert r.status == 401, (method, path, r.status)
     assert cloud.request("GET", "/v1/progress", token=second).status == 200
+    # the scheme's name is case-insensitive; anything but a bearer token is not
+    assert cloud.request("GET", "/v1/progress", headers={"Authorization": "bearer " + second}).status == 200
+    for value in ("Basic " + second, second, "Bearer  " + second, "Bearer " + second + "x"):
+        assert cloud.request("GET", "/v1/progress", headers={"Authorization": value}).status == 401, value
 
 
 def test_recovery_replaces_the_code_the_password_and_every_session(cloud):
@@ -205,9 +209,11 @@ def test_recovery_replaces_the_code_the_password_and_every_session(cloud):
     assert r.status == 200
 
 
+# the limiter lives in the process: one storage is enough
+@pytest.mark.parametrize("storage", ["sqlite"], indirect=True)
 def test_rate_limit_per_name_then_per_address(start_cloud):
     cloud = start_cloud(args=("--free-failures", "3", "--max-failures", "3",
-                              "--max-failures-per-address", "6", "--lockout", "3", "--trust-proxy"))
+                              "--max-failures-per-address", "6", "--lockout", "10", "--trust-proxy"))
     cloud.register("limited")
     for _ in range(3):
         assert cloud.login("limited", "wrong password").status == 401
@@ -232,6 +238,38 @@ def test_rate_limit_per_name_then_per_address(start_cloud):
     wait_for(lambda: cloud.login("limited").status == 200, 60, "the lockout to end")
 
 
+@pytest.mark.parametrize("storage", ["sqlite"], indirect=True)
+def test_registrations_per_address_are_bounded(start_cloud):
+    cloud = start_cloud(args=("--max-registrations-per-address", "2", "--trust-proxy"))
+    cloud.register("r1")
+    r = cloud.request("POST", "/v1/register", {"username": "r1", "password": PASSWORD})
+    assert r.status == 409  # a refused name still cost a hash: it counts
+    r = cloud.request("POST", "/v1/register", {"username": "r3", "password": PASSWORD})
+    assert r.status == 429 and "稍后" in error_of(r) and int(r.headers["retry-after"]) > 0
+    other = cloud.request("POST", "/v1/register", {"username": "r3", "password": PASSWORD},
+                          headers={"X-Forwarded-For": "192.0.2.7"})
+    assert other.status == 201
+    assert cloud.login("r1").status == 200  # signing in is not affected
+
+
+# the limiter lives in the process: one storage is enough
+@pytest.mark.parametrize("storage", ["sqlite"], indirect=True)
+def test_failures_beyond_the_free_ones_are_slowed(start_cloud):
+    cloud = start_cloud(args=("--free-failures", "2", "--max-failures", "50", "--lockout", "600"))
+    cloud.register("slowed")
+    for _ in range(2):
+        assert cloud.login("slowed", "wrong password").status == 401
+    # the third failure opens a wait of 1 s, the fourth of 2 s, ...
+    for expected_wait in (1, 2):
+        early = cloud.login("slowed", "wrong password")
+        assert early.status == 429 and 1 <= int(early.headers["retry-after"]) <= expected_wait
+        wait_for(lambda: cloud.login("slowed", "wrong password").status == 401, 60, "the wait to pass")
+    assert cloud.login("slowed").status == 429  # too soon again, even with the right password
+    wait_for(lambda: cloud.login("slowed").status == 200, 60, "the wait to pass")
+
+
+# the limiter lives in the process: one storage is enough
+@pytest.mark.parametrize("storage", ["sqlite"], indirect=True)
 def test_forwarded_address_is_ignored_unless_the_proxy_is_trusted(start_cloud):
     cloud = start_cloud(args=("--free-failures", "2", "--max-failures", "100",
                               "--max-failures-per-address", "2", "--lockout", "600"))
@@ -458,6 +496,71 @@ def test_two_services_share_one_postgresql_database(postgres, tmp_path):
             svc.stop()
 
 
+def test_two_services_writing_crosswise_never_fail(postgres, tmp_path):
+    url = postgres.new_database()
+    a = CloudService.start(tmp_path / "a", database=url)
+    b = CloudService.start(tmp_path / "b", database=url)
+    try:
+        tokens = [a.register(f"cross{i}")["token"] for i in range(6)]
+        statuses = []
+        wins = [0] * len(tokens)
+
+        def worker(svc, order):
+            conn = svc.connection()
+            for _ in range(25):
+                for i in order:
+                    rev = svc.request("GET", "/v1/progress", token=tokens[i], conn=conn).json()["revision"]
+                    r = svc.request("PUT", "/v1/progress", {"revision": rev, "state": {"n": rev + 1}},
+                                    token=tokens[i], conn=conn)
+                    statuses.append(r.status)
+                    if r.status == 200:
+                        wins[i] += 1
+            conn.close()
+
+        forward, backward = list(range(len(tokens))), list(reversed(range(len(tokens))))
+        threads = [threading.Thread(target=worker, args=(svc, order))
+                   for svc in (a, b, a, b) for order in (forward, backward)]
+        for th in threads:
+            th.start()
+        for th in threads:
+            th.join()
+        assert set(statuses) <= {200, 409}, sorted(set(statuses))
+        # every win is one revision: nothing was lost or counted twice
+        for i, t in enumerate(tokens):
+            got = b.request("GET", "/v1/progress", token=t).json()
+            assert got == {"revision": wins[i], "state": {"n": wins[i]}}
+    finally:
+        a.stop()
+        b.stop()
+
+
+def test_service_survives_a_postgresql_restart(postgres, tmp_path):
+    svc = CloudService.start(tmp_path / "d", database=postgres.new_database(), args=("--db-connections", "2"))
+    try:
+        t = svc.register("重启")["token"]
+        postgres.halt()
+        try:
+            r = svc.request("GET", "/v1/progress", token=t)
+            assert r.status == 503 and "数据库" in error_of(r)
+            assert svc.request("GET", "/health").status == 503
+        finally:
+            postgres.resume()
+        # the dropped connections are opened again: no request fails once the server is back
+        for i in range(4):
+            assert svc.request("GET", "/v1/progress", token=t).status == 200
+            assert svc.request("PUT", "/v1/progress", {"revision": i, "state": {"n": i}}, token=t).status == 200
+        assert svc.login("重启").status == 200
+    finally:
+        svc.stop()
+
+
+def test_second_service_on_a_taken_port_fails(cloud, tmp_path):
+    p = subprocess.run([str(CLOUD), "--listen", f"127.0.0.1:{cloud.port}", "--data", str(tmp_path / "other")],
+                       capture_output=True, text=True, timeout=60)
+    assert p.returncode == 1 and "无法监听" in p.stderr
+    assert cloud.request("GET", "/health").status == 200
+
+
 # ---- deployment ----------------------------------------------------------------------------
 
 @pytest.fixture(scope="module")
@@ -512,7 +615,32 @@ def test_sqlite_file_is_private_and_durable(start_cloud, tmp_path):
         assert con.execute("PRAGMA journal_mode").fetchone()[0] == "wal"
         # only hashes are stored
         row = con.execute("SELECT password_hash, recovery_hash FROM accounts").fetchone()
-        assert row[0].startswith("$argon2id$") and row[1].startswith("$argon2id$")
+        assert row[0].startswith("$argon2id$v=19$m=64,t=1,p=1$") and len(row[1]) == 64
         assert all(len(h) == 64 for (h,) in con.execute("SELECT token_hash FROM tokens"))
     finally:
         con.close()
+
+
+def test_sign_ins_per_account_are_bounded_newest_kept(cloud):
+    tokens = [cloud.register("多次")["token"]] + [cloud.login("多次").json()["token"] for _ in range(50)]
+    # 51 sign-ins, 50 kept: one of the oldest ended (times are in ms), the newest always works
+    works = [cloud.request("GET", "/v1/progress", token=t).status == 200 for t in tokens]
+    assert works.count(False) == 1 and works.index(False) < 5 and works[-1]
+
+
+def test_raised_hash_cost_applies_at_the_next_sign_in(start_cloud, tmp_path):
+    cloud = start_cloud()
+    cloud.register("升级")
+    assert cloud.stop() == 0
+    stronger = start_cloud(args=("--argon2-ops", "2", "--argon2-mem-kib", "128"))
+    assert stronger.login("升级").status == 200
+    assert stronger.login("升级", "wrong password").status == 401
+    if stronger.database is None:
+        import sqlite3
+        con = sqlite3.connect(f"file:{tmp_path / 'data' / 'tavrin-cloud.sqlite3'}?mode=ro", uri=True)
+        try:
+            (h,) = con.execute("SELECT password_hash FROM accounts").fetchone()
+        finally:
+            con.close()
+        assert h.startswith("$argon2id$v=19$m=128,t=2,p=1$")
+    assert stronger.login("升级").status == 200
