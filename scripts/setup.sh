@@ -5,7 +5,7 @@ packages=(
   cmake ninja-build g++ gcc make pkg-config
   clang libclang-rt-14-dev llvm-14
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix wine wine64
-  googletest libgtest-dev rapidjson-dev libssl-dev
+  googletest libgtest-dev rapidjson-dev libssl-dev libcurl4-openssl-dev ca-certificates
   python3 python3-pytest locales
   chromium fonts-noto-cjk fonts-inter fonts-jetbrains-mono python3-fonttools python3-brotli
   hyperfine wrk

@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "app/import.h"
+#include "cloud/cloud.h"
 #include "desktop/desktop.h"
 #include "http/server.h"
 #include "json/json.h"
@@ -140,7 +141,7 @@ int app_main() {
     else log_write("W", "收到 --stop：没有找到正在运行的程序");
     return 0;
   }
-  // The cloud client starts here once its module lands.
+  cloud_init();
 
   // A stop signal from now on waits until we know whether we own the folder: the owner then
   // ends in order however early it came, a second instance ends as it would have.

@@ -161,6 +161,7 @@ async function judge(mode) {
   if (entry.verdict && mode !== 'sample') {
     noteVerdict(q, entry.verdict);
     refreshList();
+    cloudHook('afterVerdict');
   }
   if (app.current === q) {
     showResult(entry);
@@ -362,12 +363,32 @@ function wire() {
   document.addEventListener('visibilitychange', () => { if (document.visibilityState === 'hidden' && progress.dirty) saveProgress({ keepalive: true }); });
 }
 
+// ---- account and sync (cloud.js) ------------------------------------------------
+// cloud.js is its own file; it fixes the profile before the progress loads and syncs it.
+
+function cloudHook(name, ...args) {
+  const cloud = globalThis.TavrinCloud;
+  return cloud && typeof cloud[name] === 'function' ? cloud[name](...args) : undefined;
+}
+
+function redrawProgress() {
+  refreshList();
+  if (app.current) { loadCode(); renderStatement(app.current); }
+  if (app.view === 'progress') renderProgress(app.questions);
+}
+
+const cloudPage = {
+  call, progress, loadProgress, saveProgress, changed, refresh: redrawProgress, toast, ask,
+  title: (id) => (app.byId.get(id) || {}).title || id,
+};
+
 async function boot() {
   if (!readToken(location.hash) || !hasToken()) {
     fatal('缺少会话信息', '请从 Tavrin 程序打开这个页面（程序会带上会话令牌）。');
     return;
   }
   wire();
+  await cloudHook('start', cloudPage);
   const [bank, state] = await Promise.all([fetchBank(), loadProgress(), loadStatus()]);
   if (bank.error) { fatal('无法读取题库', bank.error); return; }
   if (state.error) { fatal('无法读取学习进度', state.error); return; }
@@ -386,6 +407,7 @@ async function boot() {
     post({ type: 'ready' });
   }
   document.body.classList.add('ready');
+  cloudHook('ready');
 }
 
 boot();

@@ -8,7 +8,7 @@ import { judgingBasis } from './bank.js';
 // The profile the page loaded; "guest" while no account is signed in.
 export const progress = {
   profile: 'guest',
-  data: { version: 1, exercises: {}, settings: {} },
+  data: { version: 1, records: {}, settings: {} },
   dirty: false,
   blocked: false, // a 409: the account changed under us; nothing more is written
   saving: null,
@@ -21,9 +21,16 @@ const SAVE_DELAY_MS = 1200;
 const RETRY_MS = 8000;
 const RANK = { accepted: 3, failed: 2, compile_error: 1 };
 
-function normalize(raw) {
+// The per-exercise map lives under "records"; files written before sync kept it under "exercises".
+export function normalize(raw) {
   const data = raw && typeof raw === 'object' && !Array.isArray(raw) ? raw : {};
-  if (!data.exercises || typeof data.exercises !== 'object') data.exercises = {};
+  const records = {};
+  for (const key of ['exercises', 'records']) {
+    const map = data[key];
+    if (map && typeof map === 'object' && !Array.isArray(map)) Object.assign(records, map);
+  }
+  delete data.exercises;
+  data.records = records;
   if (!data.settings || typeof data.settings !== 'object') data.settings = {};
   data.version = 1;
   return data;
@@ -38,10 +45,10 @@ export async function loadProgress() {
 }
 
 export function record(id, create = false) {
-  let r = progress.data.exercises[id];
+  let r = progress.data.records[id];
   if (!r && create) {
     r = { drafts: {}, attempts: 0, best: '', passDates: [] };
-    progress.data.exercises[id] = r;
+    progress.data.records[id] = r;
   }
   return r || null;
 }
@@ -50,6 +57,7 @@ export function setting(name, value) {
   if (value === undefined) return progress.data.settings[name];
   if (progress.data.settings[name] === value) return value;
   progress.data.settings[name] = value;
+  stamp(progress.data, 'settingsAt', name);
   changed();
   return value;
 }
@@ -58,12 +66,19 @@ export function saveDraft(id, lang, code) {
   const r = record(id, true);
   if (r.drafts[lang] === code) return;
   r.drafts[lang] = code;
+  stamp(r, 'draftsAt', lang);
   changed();
 }
 
 export function dropDraft(id, lang) {
   const r = record(id);
-  if (r && r.drafts && lang in r.drafts) { delete r.drafts[lang]; changed(); }
+  if (r && r.drafts && lang in r.drafts) { delete r.drafts[lang]; stamp(r, 'draftsAt', lang); changed(); }
+}
+
+// When a value last changed, so that a sync can tell the newer of two edits.
+function stamp(holder, map, name) {
+  if (!holder[map] || typeof holder[map] !== 'object') holder[map] = {};
+  holder[map][name] = Date.now();
 }
 
 // Counts a submission against the tests; sample runs are not attempts.

@@ -8,7 +8,7 @@ import { exerciseState } from './list.js';
 // Passes per day over all exercises: Map 'YYYY-MM-DD' -> count.
 export function passesByDay() {
   const days = new Map();
-  for (const r of Object.values(progress.data.exercises)) {
+  for (const r of Object.values(progress.data.records)) {
     for (const d of Array.isArray(r.passDates) ? r.passDates : []) days.set(d, (days.get(d) || 0) + 1);
   }
   return days;
@@ -85,7 +85,7 @@ export function renderProgress(questions, today = new Date()) {
   const host = clear($('#view-progress'));
   const days = passesByDay();
   const passed = questions.filter((q) => exerciseState(q.id) === 'passed').length;
-  const attempts = Object.values(progress.data.exercises).reduce((s, r) => s + (r.attempts || 0), 0);
+  const attempts = Object.values(progress.data.records).reduce((s, r) => s + (r.attempts || 0), 0);
   const activeDays = days.size;
   const cards = [
     ['已通过', `${passed}`, `共 ${questions.length} 题`],
