@@ -1,12 +1,14 @@
 // Tavrin's page: exercise list, statement, editor, judging, progress and bank.
 
 import { $, el, clear, toast, ask, show } from './lib/dom.js';
-import { readToken, hasToken, call, callBytes } from './lib/api.js';
-import { bankQuestions, questionLang, judgingBasis } from './lib/bank.js';
+import { readToken, hasToken, call, callBytes, NO_SERVICE } from './lib/api.js';
+import { bankQuestions, questionLang, judgingBasis, bankChanges } from './lib/bank.js';
 import {
-  progress, loadProgress, saveProgress, record, saveDraft, dropDraft, noteVerdict, restamp, setting, changed,
+  progress, loadProgress, saveProgress, record, saveDraft, dropDraft, noteVerdict, noteDay, restamp, setting, changed,
+  isPassed, seenTips, noteTips,
 } from './lib/progress.js';
-import { createEditor } from './lib/editor.js';
+import { createEditor, FONT_SIZES } from './lib/editor.js';
+import { hintsFor } from './lib/diagnostics.js';
 import { inDesktop, post, listen, saveFile } from './lib/bridge.js';
 import { setupFilters, renderList } from './views/list.js';
 import { renderStatement } from './views/statement.js';
@@ -34,11 +36,13 @@ function fatal(title, message) {
   box.hidden = false;
 }
 
-function banner(message, action) {
+// One notice under the top bar; actions: [{ label, run }] (or one action).
+function banner(message, action, kind = '') {
   const box = clear($('#banner'));
+  box.className = 'banner' + (kind ? ' banner-' + kind : '');
   if (!message) { box.hidden = true; return; }
   box.append(el('span', { text: message }));
-  if (action) box.append(el('button', { type: 'button', class: 'btn btn-small', text: action.label, onclick: action.run }));
+  for (const a of [].concat(action || [])) box.append(el('button', { type: 'button', class: 'btn btn-small', text: a.label, onclick: a.run }));
   box.hidden = false;
 }
 
@@ -96,13 +100,42 @@ function onEdit(code) {
   else saveDraft(app.current.id, app.lang, code);
 }
 
-function switchLang(lang) {
+const LANG_NAME = { c: 'C99', cpp: 'C++11' };
+
+// Switching the language never throws text away: the code on screen goes
+// along (it is usually the very code that was written in the wrong language),
+// and the other language's own earlier draft is offered when there is one.
+// The code on screen stays saved as the old language's draft as well.
+async function switchLang(lang) {
   if (!app.current || lang === app.lang) return;
+  const q = app.current;
+  const code = editor.code;
+  const starter = starterFor(q);
+  const r = record(q.id, true);
+  const theirs = r.drafts && typeof r.drafts[lang] === 'string' ? r.drafts[lang] : null;
+  const written = code !== starter && code.trim() !== '';
+  let next = code;
+  if (!written) next = theirs !== null ? theirs : starter;
+  else if (theirs !== null && theirs !== code && theirs !== starter) {
+    const choice = await ask(`切换到 ${LANG_NAME[lang]}`,
+      `这道题之前在 ${LANG_NAME[lang]} 下也写过一份代码。要用哪一份？另一份不会丢，切换回去还能看到。`, [
+        { label: '带上现在的代码', value: 'mine', primary: true },
+        { label: `打开之前的 ${LANG_NAME[lang]} 代码`, value: 'theirs' },
+        { label: '取消', value: null }]);
+    if (!choice || app.current !== q) return;
+    next = choice === 'mine' ? code : theirs;
+  }
+  if (written) saveDraft(q.id, app.lang, code);
   app.lang = lang;
-  const r = record(app.current.id, true);
   r.lang = lang;
   changed();
-  loadCode();
+  for (const b of document.querySelectorAll('.lang-switch [data-lang]')) {
+    b.setAttribute('aria-checked', String(b.dataset.lang === app.lang));
+  }
+  // One undoable edit, so Ctrl+Z brings the earlier text back too.
+  if (next !== code) editor.replace(next);
+  else if (written) saveDraft(q.id, lang, code);
+  updateCompilerNote();
 }
 
 async function resetCode() {
@@ -153,8 +186,9 @@ async function judge(mode) {
   selectPane('result');
   const { data } = await call('/api/judge', { method: 'POST', body: { id: q.id, code, mode, lang } });
   setBusy('');
-  const entry = { mode, lang, compare: q.compare };
-  if (typeof data.error === 'string') entry.error = data.error;
+  const entry = { mode, lang, compare: q.compare, code };
+  if (mode === 'sample' && !data.error) noteDay(q.id);
+  if (typeof data.error === 'string') { entry.error = data.error; if (data.error === NO_SERVICE) showStopped(); }
   else if (typeof data.status === 'string') entry.verdict = data;
   else entry.error = '程序的回答无法识别。';
   app.verdicts.set(q.id, entry);
@@ -168,6 +202,17 @@ async function judge(mode) {
   }
 }
 
+// The next exercise in the list's order that is not passed yet (wrapping round).
+function nextExercise(q) {
+  const list = app.questions;
+  const at = list.indexOf(q);
+  for (let k = 1; k < list.length; k++) {
+    const cand = list[(at + k) % list.length];
+    if (!isPassed(cand.id)) return cand;
+  }
+  return null;
+}
+
 function showResult(entry) {
   const host = $('#result');
   const badge = $('#result-badge');
@@ -177,12 +222,22 @@ function showResult(entry) {
     badge.className = 'badge badge-bad';
   } else {
     const v = entry.verdict;
+    const id = app.current.id;
+    const next = nextExercise(app.current);
     const diags = renderVerdict(host, v, {
-      mode: entry.mode, lang: entry.lang, compare: entry.compare,
+      mode: entry.mode, lang: entry.lang, compare: entry.compare, code: entry.code || '',
       goTo: (line, col) => editor.goTo(line, col),
+      onSubmit: () => judge('tests'),
+      onNext: next ? () => openExercise(next.id, { focus: true }) : null,
+      seenTips: seenTips(id),
+      noteTips: (titles) => noteTips(id, titles),
     });
-    if (entry.lang === app.lang) editor.showDiagnostics(diags);
-    badge.textContent = v.status === 'compile_error' ? '×' : `${v.passed}/${v.total}`;
+    if (entry.lang === app.lang) {
+      const shown = diags.filter((d) => d.severity !== 'note');
+      const hints = hintsFor(shown);
+      editor.showDiagnostics(shown.map((d, k) => ({ ...d, hint: hints[k] })));
+    }
+    badge.textContent = v.status === 'compile_error' ? '编译错误' : `${v.passed}/${v.total}`;
     badge.className = 'badge ' + (v.status === 'accepted' ? 'badge-good' : 'badge-bad');
   }
   badge.hidden = false;
@@ -232,12 +287,43 @@ async function exportBank() {
 
 // ---- bank import ----------------------------------------------------------
 
+function titles(list, max = 6) {
+  const names = list.slice(0, max).map((q) => `《${q.title || q.id}》`).join('');
+  return list.length > max ? `${names} 等 ${list.length} 道` : names;
+}
+
+function changesView(c) {
+  const line = (label, list, cls) => (list.length
+    ? el('li', { class: cls }, el('strong', { text: `${label} ${list.length} 道：` }), titles(list)) : null);
+  const box = el('div', { class: 'import-preview' },
+    el('ul', null,
+      line('新增', c.added, 'ch-added'), line('有改动', c.changed, 'ch-changed'), line('删除', c.removed, 'ch-removed'),
+      !c.added.length && !c.changed.length && !c.removed.length ? el('li', { text: '题目内容和现在的完全一样。' }) : null));
+  if (c.losing.length) {
+    box.append(el('p', { class: 'ch-losing' }, el('strong', { text: `这些已通过的题目会失去通过标记：` }), titles(c.losing, 10),
+      '（测试数据变了或题目被删除）。'));
+  }
+  box.append(el('p', { class: 'dialog-text', text: '代码草稿都会保留，原题库会先自动备份。' }));
+  return box;
+}
+
 async function importBank(file, box) {
-  showBankMessage(box, 'info', `正在导入 ${file.name}…`);
-  const before = new Map(app.questions.map((q) => [q.id, judgingBasis(q)]));
   let bytes;
   try { bytes = await file.arrayBuffer(); } catch { showBankMessage(box, 'error', '无法读取所选文件。'); return; }
-  // The program validates the file as it is; its message is shown unchanged.
+  // A file the page can read is shown before anything changes; one it cannot
+  // read goes to the program as it is, and the program's message is shown unchanged.
+  let incoming = null;
+  try { incoming = bankQuestions(JSON.parse(new TextDecoder('utf-8', { fatal: true }).decode(bytes))); } catch { incoming = null; }
+  let losing = [];
+  if (incoming && incoming.length) {
+    const c = bankChanges(app.questions, incoming, isPassed);
+    losing = c.losing;
+    const go = await ask(`导入 ${file.name}？`, changesView(c), [
+      { label: '替换题库', value: true, primary: true }, { label: '取消', value: false }]);
+    if (!go) { showBankMessage(box, 'info', '没有导入，题库保持原样。'); return; }
+  }
+  showBankMessage(box, 'info', `正在导入 ${file.name}…`);
+  const before = new Map(app.questions.map((q) => [q.id, judgingBasis(q)]));
   const { data } = await call('/api/bank', { method: 'POST', body: bytes });
   if (typeof data.error === 'string') { showBankMessage(box, 'error', data.error); return; }
   if (data.ok !== true) { showBankMessage(box, 'error', '题库保存失败。'); return; }
@@ -247,8 +333,9 @@ async function importBank(file, box) {
   const carried = app.questions.filter((q) => before.get(q.id) === judgingBasis(q)).map((q) => q.id);
   const cleared = restamp(app.questions, carried);
   afterBankChange();
-  showBankMessage($('#bank-message'), 'ok', `题库已导入：共 ${app.questions.length} 道题。`
-    + (cleared ? `${cleared} 道题的判题依据有变化，已清除它们的通过标记。` : ''));
+  showBankMessage($('#bank-message'), 'ok', `题库已导入：一共 ${app.questions.length} 道题。`
+    + (losing.length ? `\n这些题目的测试数据变了或被删除，通过标记已清除：${titles(losing, 20)}。`
+      : cleared ? `\n${cleared} 道题的测试数据变了，已清除它们的通过标记。` : ''));
   await saveProgress();
 }
 
@@ -286,20 +373,54 @@ async function loadStatus() {
   updateCompilerNote();
 }
 
+function copyCode() {
+  const code = editor.code;
+  navigator.clipboard.writeText(code).then(() => toast('代码已复制，可以粘贴到记事本里保存。', 'ok'),
+    () => { editor.focus(); editor.selectAll(); toast('浏览器不让复制：代码已全选，请按 Ctrl+C。', 'error', 7000); });
+}
+
+// Saved by the page itself: the program is not there to write the file.
+function downloadCode() {
+  if (!app.current) return;
+  const name = `${app.current.id}.${app.lang === 'cpp' ? 'cpp' : 'c'}`;
+  download(name, new TextEncoder().encode(editor.code), 'text/plain;charset=utf-8');
+}
+
+function showStopped() {
+  const box = $('#save-state');
+  box.textContent = '没有保存';
+  box.className = 'save-state save-failed';
+  banner('Tavrin 已经停止运行，刚才的修改没有保存。先复制或下载代码留个备份，再重新启动 Tavrin。',
+    [{ label: '复制代码', run: copyCode }, { label: '下载代码', run: downloadCode }], 'stopped');
+}
+
 function onProgressEvent(kind) {
   const box = $('#save-state');
+  box.className = 'save-state';
   if (kind === 'conflict') {
-    box.textContent = '进度未保存';
+    box.textContent = '没有保存';
     banner(progress.lastError || '账号已经切换，旧请求未写入。请重新打开页面。', { label: '重新打开页面', run: () => location.reload() });
+  } else if (kind === 'stopped') {
+    showStopped();
   } else if (kind === 'error') {
-    box.textContent = '进度保存失败，稍后重试';
+    box.textContent = '保存失败，稍后再试';
+    box.className = 'save-state save-failed';
     box.title = progress.lastError;
   } else if (kind === 'saved') {
-    box.textContent = '进度已保存';
+    box.textContent = '已自动保存';
     box.title = '';
+    if ($('#banner').classList.contains('banner-stopped')) banner('');
   } else {
-    box.textContent = '有未保存的修改';
+    box.textContent = '保存中…';
   }
+}
+
+// Ctrl+S: the draft goes to the progress file now (never the browser's "save page").
+async function saveNow() {
+  if (app.current) onEdit(editor.code);
+  const result = await saveProgress();
+  if (result.ok) toast('草稿已保存。', 'ok', 1800);
+  else if (!progress.stopped) toast(result.error || '保存失败。', 'error');
 }
 
 async function answerClose() {
@@ -322,7 +443,41 @@ async function quit() {
   else toast(data.error || '无法退出程序。', 'error');
 }
 
+// ---- editor look ------------------------------------------------------------------
+
+function zoom(step) {
+  const now = FONT_SIZES.indexOf(Number(setting('fontSize')) || 14);
+  const at = Math.min(FONT_SIZES.length - 1, Math.max(0, (now < 0 ? FONT_SIZES.indexOf(14) : now) + step));
+  setting('fontSize', FONT_SIZES[at]);
+  applyLook();
+}
+
+function applyLook() {
+  const size = FONT_SIZES.includes(Number(setting('fontSize'))) ? Number(setting('fontSize')) : 14;
+  editor.setFontSize(size);
+  $('#font-size').textContent = String(size);
+  $('#font-smaller').disabled = size === FONT_SIZES[0];
+  $('#font-larger').disabled = size === FONT_SIZES[FONT_SIZES.length - 1];
+  const wrap = setting('wrap') === true;
+  editor.setWrap(wrap);
+  $('#toggle-wrap').setAttribute('aria-pressed', String(wrap));
+  const dark = setting('theme') === 'dark';
+  document.documentElement.dataset.theme = dark ? 'dark' : 'light';
+  $('#toggle-theme').setAttribute('aria-pressed', String(dark));
+}
+
 // ---- views and keys -----------------------------------------------------------
+
+// From a topic bar: the list shows that topic and its first exercise not yet passed opens.
+function openTopic(topic) {
+  showView('practice');
+  $('#filter-topic').value = String(topic);
+  $('#filter-status').value = 'all';
+  $('#search').value = '';
+  const inTopic = app.questions.filter((q) => q.topic === topic);
+  const pick = inTopic.find((q) => !isPassed(q.id)) || inTopic[0];
+  if (pick) openExercise(pick.id); else refreshList();
+}
 
 function showView(name) {
   app.view = name;
@@ -331,20 +486,35 @@ function showView(name) {
     const tab = $('#nav-' + v);
     if (v === name) tab.setAttribute('aria-current', 'page'); else tab.removeAttribute('aria-current');
   }
-  if (name === 'progress') renderProgress(app.questions);
+  if (name === 'progress') {
+    const last = app.byId.get(setting('last')) || null;
+    renderProgress(app.questions, new Date(), {
+      last,
+      onContinue: () => { showView('practice'); if (last) openExercise(last.id, { focus: true }); },
+      onTopic: openTopic,
+    });
+  }
   if (name === 'bank') renderBankView(app.bank, { onImport: importBank, onExport: exportBank });
 }
 
 function onKey(e) {
+  if ((e.ctrlKey || e.metaKey) && (e.key === 's' || e.key === 'S') && !e.defaultPrevented && app.view !== 'practice') { e.preventDefault(); saveNow(); return; }
   if (e.defaultPrevented || !(e.ctrlKey || e.metaKey) || app.view !== 'practice') return;
+  if (e.key === 's' || e.key === 'S') { e.preventDefault(); saveNow(); return; }
   if (e.key === 'Enter') { e.preventDefault(); judge('tests'); }
   else if (e.key === "'") { e.preventDefault(); judge('sample'); }
 }
 
 function wire() {
   editor = createEditor($('#editor-host'), {
-    onChange: onEdit, onRun: () => judge('sample'), onSubmit: () => judge('tests'),
+    onChange: onEdit, onRun: () => judge('sample'), onSubmit: () => judge('tests'), onSave: saveNow,
   });
+  // The skip link moves focus by script: the address (which holds the session token) stays as it is.
+  $('#skip-link').addEventListener('click', (e) => { e.preventDefault(); showView('practice'); editor.focus(); });
+  $('#font-smaller').addEventListener('click', () => zoom(-1));
+  $('#font-larger').addEventListener('click', () => zoom(1));
+  $('#toggle-wrap').addEventListener('click', () => { setting('wrap', !setting('wrap')); applyLook(); });
+  $('#toggle-theme').addEventListener('click', () => { setting('theme', setting('theme') === 'dark' ? 'light' : 'dark'); applyLook(); });
   setupFilters(refreshList);
   for (const b of document.querySelectorAll('.tabs [data-view]')) b.addEventListener('click', () => showView(b.dataset.view));
   for (const b of document.querySelectorAll('.lang-switch [data-lang]')) b.addEventListener('click', () => switchLang(b.dataset.lang));
@@ -364,7 +534,7 @@ function wire() {
 
 async function boot() {
   if (!readToken(location.hash) || !hasToken()) {
-    fatal('缺少会话信息', '请从 Tavrin 程序打开这个页面（程序会带上会话令牌）。');
+    fatal('页面地址不完整', '请重新启动 Tavrin，它会自动打开练习页面。不要手动输入或收藏这个页面的地址。');
     return;
   }
   wire();
@@ -378,9 +548,11 @@ async function boot() {
   const ids = Array.isArray(data.ids) ? data.ids.filter((x) => typeof x === 'string') : [];
   if (restamp(app.questions, ids) > 0) toast('题库已更新：部分题目的判题依据有变化，已清除它们的通过标记。', 'info', 7000);
   show($('#quit'), !inDesktop());
+  applyLook();
   const last = setting('last');
   const first = app.byId.has(last) ? last : app.questions[0] && app.questions[0].id;
   if (first) openExercise(first); else renderStatement(null);
+  if (app.byId.has(last)) toast(`继续上次：${app.byId.get(last).title || last}`, 'info', 3500);
   if (inDesktop()) {
     listen({ requestClose: answerClose });
     post({ type: 'ready' });

@@ -11,6 +11,7 @@ export const progress = {
   data: { version: 1, exercises: {}, settings: {} },
   dirty: false,
   blocked: false, // a 409: the account changed under us; nothing more is written
+  stopped: false, // the program no longer answers: nothing typed now is saved
   saving: null,
   timer: 0,
   lastError: '',
@@ -66,8 +67,37 @@ export function dropDraft(id, lang) {
   if (r && r.drafts && lang in r.drafts) { delete r.drafts[lang]; changed(); }
 }
 
+// Days with any run or submission, for the progress cards; kept to the last
+// 400 days so the file does not grow without end.
+const DAYS_KEPT = 400;
+export function noteDay(id, now = new Date()) {
+  const r = record(id, true);
+  const day = formatDate(now);
+  if (!Array.isArray(r.days)) r.days = [];
+  if (r.days[r.days.length - 1] === day || r.days.includes(day)) return;
+  r.days.push(day);
+  if (r.days.length > DAYS_KEPT) r.days.splice(0, r.days.length - DAYS_KEPT);
+  changed();
+}
+
+// Standing tips already shown for an exercise (titles).
+export function seenTips(id) {
+  const r = record(id);
+  return new Set(r && Array.isArray(r.tips) ? r.tips.filter((t) => typeof t === 'string') : []);
+}
+
+export function noteTips(id, titles) {
+  const r = record(id, true);
+  const known = seenTips(id);
+  const fresh = titles.filter((t) => !known.has(t));
+  if (!fresh.length) return;
+  r.tips = [...known, ...fresh];
+  changed();
+}
+
 // Counts a submission against the tests; sample runs are not attempts.
 export function noteVerdict(question, verdict, now = new Date()) {
+  noteDay(question.id, now);
   const r = record(question.id, true);
   r.attempts = (r.attempts || 0) + 1;
   r.lastAt = now.getTime();
@@ -110,7 +140,7 @@ export function restamp(questions, carriedIds) {
 
 export function changed() {
   progress.dirty = true;
-  progress.onChange('dirty');
+  progress.onChange(progress.stopped ? 'stopped' : 'dirty');
   clearTimeout(progress.timer);
   if (!progress.blocked) progress.timer = setTimeout(saveProgress, SAVE_DELAY_MS);
 }
@@ -140,11 +170,14 @@ export async function saveProgress({ keepalive = false } = {}) {
   if (typeof data.error === 'string' || data.ok !== true) {
     progress.dirty = true;
     progress.lastError = typeof data.error === 'string' ? data.error : '进度保存失败。';
-    progress.onChange('error');
+    // No answer at all: the program is gone, not just busy.
+    if (status === 0) progress.stopped = true;
+    progress.onChange(progress.stopped ? 'stopped' : 'error');
     progress.timer = setTimeout(saveProgress, RETRY_MS);
     return { error: progress.lastError };
   }
   progress.lastError = '';
+  progress.stopped = false;
   progress.onChange(progress.dirty ? 'dirty' : 'saved');
   return { ok: true };
 }
