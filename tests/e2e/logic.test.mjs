@@ -5,7 +5,7 @@ import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import { lineDiff, foldRows, shorten, splitLines } from '../../web/src/lib/linediff.js';
 import { firstDifference } from '../../web/src/lib/diff.js';
-import { headline } from '../../web/src/lib/summary.js';
+import { headline, nulSuspect } from '../../web/src/lib/summary.js';
 import { hintsFor, parseDiagnostics } from '../../web/src/lib/diagnostics.js';
 import { fullWidthInCode, bigLocalArrays, hasVoidMain, hasLoop } from '../../web/src/lib/codecheck.js';
 import { explainExit } from '../../web/src/lib/exitcodes.js';
@@ -178,4 +178,18 @@ test('exit codes carry a short cause for the headline', () => {
     assert.equal(explainExit(code).short, short, String(code));
   }
   assert.match(explainExit(139).detail, /局部数组/);
+});
+
+test('a "?" in the output is taken for a NUL byte only where that explains the difference', () => {
+  const cases = [
+    ['Yes\nDone\n', 'Yes?Done\n', 'sure'],
+    ['3\n', '3?\n', 'sure'],
+    ['3\n', '4?\n', 'maybe'],
+    ['a?\n', 'a?b\n', ''],
+    ['3\n', '4\n', ''],
+  ];
+  for (const [expected, actual, want] of cases) {
+    assert.equal(nulSuspect({ status: 'wrong_answer', expected, actual }), want, JSON.stringify([expected, actual]));
+  }
+  assert.equal(nulSuspect({ status: 'runtime_error', expected: '3\n', actual: '3?\n' }), '');
 });

@@ -5,7 +5,7 @@ import {
   EditorView, keymap, lineNumbers, highlightActiveLine, highlightActiveLineGutter,
   drawSelection, highlightSpecialChars, rectangularSelection, crosshairCursor,
 } from '@codemirror/view';
-import { defaultKeymap, history, historyKeymap, indentWithTab } from '@codemirror/commands';
+import { defaultKeymap, history, historyKeymap, indentWithTab, isolateHistory } from '@codemirror/commands';
 import {
   bracketMatching, indentOnInput, indentUnit, syntaxHighlighting, HighlightStyle, foldGutter, foldKeymap,
 } from '@codemirror/language';
@@ -148,7 +148,8 @@ export function createEditor(parent, { onChange, onRun, onSubmit, onSave }) {
     },
     // Replaces the text as one undoable edit (resetting to the starter code).
     replace(code) {
-      view.dispatch({ changes: { from: 0, to: view.state.doc.length, insert: code } });
+      // Its own undo step, never merged with the typing just before it.
+      view.dispatch({ changes: { from: 0, to: view.state.doc.length, insert: code }, annotations: isolateHistory.of('full') });
     },
     setReadOnly(on) {
       view.dispatch({ effects: readOnly.reconfigure(EditorState.readOnly.of(on)) });

@@ -63,3 +63,14 @@ export function headline(verdict, { mode = 'tests', compare = 'tokens' } = {}) {
   if (cause) parts.push(cause);
   return { tone: 'bad', title: parts.join(' · '), score, caseIndex: c.index };
 }
+
+// 'sure' when the output matches once its "?" are taken for NUL bytes (gone or
+// a blank), 'maybe' when it holds "?" that the expected output does not, else ''.
+export function nulSuspect(c, compare) {
+  const actual = String(c.actual || '');
+  const expected = String(c.expected || '');
+  if (c.status !== 'wrong_answer' || !actual.includes('?') || expected.includes('?')) return '';
+  const gone = firstDifference(expected, actual.replace(/\?/g, ''), compare) === null;
+  const blank = firstDifference(expected, actual.replace(/\?/g, ' '), compare) === null;
+  return gone || blank ? 'sure' : 'maybe';
+}

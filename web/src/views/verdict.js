@@ -6,7 +6,7 @@ import { firstDifference, tokenize } from '../lib/diff.js';
 import { lineDiff, foldRows, shorten } from '../lib/linediff.js';
 import { explainExit, STACK_CRASHES } from '../lib/exitcodes.js';
 import { parseDiagnostics, hintsFor } from '../lib/diagnostics.js';
-import { headline, CASE_LABEL, rightOutputBadExit } from '../lib/summary.js';
+import { headline, CASE_LABEL, rightOutputBadExit, nulSuspect } from '../lib/summary.js';
 import { bigLocalArrays, hasVoidMain, megabytes } from '../lib/codecheck.js';
 
 export { CASE_LABEL };
@@ -205,19 +205,23 @@ function caseDetail(c, ctx) {
         el('strong', { text: `第一处不同：${side}第 ${where.line} 行第 ${where.col} 列。` }), ' ', diff.note));
     }
   }
-  if (String(c.actual || '').includes('\u0000')) {
-    box.append(el('p', { class: 'diff-note nul-note' }, '程序输出了空字符 NUL（\\0），下面显示为 ␀。常见原因：用 %c 输出了 0，或者输出的字符数组没有以 \\0 结尾。'));
+  const nul = nulSuspect(c, ctx.compare);
+  if (nul) {
+    box.append(el('p', { class: 'diff-note nul-note' }, nul === 'sure'
+      ? '输出里有空字符 NUL（\\0），评测把它换成了 ?，下面标为 ␀。去掉它，输出就和预期一样了。'
+      : '输出里的 ? 可能是空字符 NUL（\\0），评测把它换成了 ?，下面标为 ␀。',
+    '常见原因：用 %c 输出了 0，或者输出的字符数组没有以 \\0 结尾。'));
   }
   if (stopped) {
     box.append(el('p', { class: 'case-note', text: c.status === 'runtime_error' ? '下面是程序崩溃前已经输出的内容。' : '下面是程序被停下之前已经输出的内容。' }));
   }
-  box.append(diffView(c.expected, c.actual, ctx.compare, stopped ? '崩溃/停止前的输出' : '实际输出'));
+  box.append(diffView(c.expected, c.actual, ctx.compare, stopped ? '崩溃/停止前的输出' : '实际输出', { nul: !!nul }));
   return box;
 }
 
 // Text of one output line with long runs shortened, NUL bytes named, and the
 // tokens in `marks` (indexes of blank-separated tokens) highlighted.
-function lineCell(text, marks) {
+function lineCell(text, marks, nul) {
   const cell = el('td', { class: 'txt' });
   const parts = text.split(/([\t\v\f\r ]+)/);
   let token = 0;
@@ -227,11 +231,11 @@ function lineCell(text, marks) {
     const node = marks && marks.has(token) ? el('mark', { class: 'diff-mark' }) : document.createDocumentFragment();
     const s = shorten(part);
     if (s.cut) {
-      appendText(node, s.head);
+      appendText(node, s.head, nul);
       node.append(el('span', { class: 'cut', text: `…省略 ${s.cut} 个字符…`, title: `这一串共 ${Array.from(part).length} 个字符` }));
-      appendText(node, s.tail);
+      appendText(node, s.tail, nul);
     } else {
-      appendText(node, part);
+      appendText(node, part, nul);
     }
     cell.append(node);
     token++;
@@ -239,8 +243,9 @@ function lineCell(text, marks) {
   return cell;
 }
 
-function appendText(node, text) {
-  const pieces = text.split('\u0000');
+// The judge hands a NUL byte over as "?"; where it is known to be one, it is shown as ␀.
+function appendText(node, text, nul) {
+  const pieces = text.split(nul ? /[\u0000?]/ : '\u0000');
   pieces.forEach((p, i) => {
     if (i > 0) node.append(el('span', { class: 'nul', title: '空字符 NUL（\\0）', text: '␀' }));
     if (p) node.append(p);
@@ -261,7 +266,7 @@ function differingTokens(e, a) {
 // Both outputs in one table, line beside line, so they scroll together. Line
 // numbers live in a gutter drawn by CSS: selecting or copying the output never
 // takes them along.
-export function diffView(expected, actual, compare, actualTitle = '实际输出') {
+export function diffView(expected, actual, compare, actualTitle = '实际输出', { nul = false } = {}) {
   const { rows, expected: exp, actual: act } = lineDiff(expected, actual, compare);
   const folded = foldRows(rows);
   const body = el('tbody');
@@ -276,7 +281,7 @@ export function diffView(expected, actual, compare, actualTitle = '实际输出'
       el('td', { class: 'ln', dataset: r.e ? { n: String(r.e) } : {} }),
       r.e ? lineCell(exp[r.e - 1], left) : el('td', { class: 'txt none' }),
       el('td', { class: 'ln', dataset: r.a ? { n: String(r.a) } : {} }),
-      r.a ? lineCell(act[r.a - 1], right) : el('td', { class: 'txt none' }));
+      r.a ? lineCell(act[r.a - 1], right, nul) : el('td', { class: 'txt none' }));
     if (r.kind === 'missing') tr.title = '程序少输出了这一行';
     if (r.kind === 'extra') tr.title = '程序多输出了这一行';
     if (r.kind !== 'same' && !first) { first = tr; tr.classList.add('first-diff'); }
