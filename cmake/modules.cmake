@@ -28,9 +28,11 @@ endfunction()
 
 find_package(Threads REQUIRED)
 if(WIN32)
-  set(PLATFORM_SYSLIBS ws2_32 advapi32 shell32 ole32 user32 bcrypt)
+  set(PLATFORM_SYSLIBS ws2_32 advapi32 shell32 ole32 user32 bcrypt winhttp crypt32)
 else()
-  set(PLATFORM_SYSLIBS Threads::Threads)
+  find_package(CURL REQUIRED)
+  find_package(OpenSSL REQUIRED)
+  set(PLATFORM_SYSLIBS Threads::Threads CURL::libcurl OpenSSL::Crypto)
 endif()
 
 tavrin_module(platform SYSLIBS ${PLATFORM_SYSLIBS})

@@ -30,8 +30,16 @@ foreach(src ${integration_tests})
     COMMAND /usr/bin/python3 -m pytest -q -p no:cacheprovider ${src}
     WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}/tests/integration)
   set_tests_properties(integration.${name} PROPERTIES LABELS integration TIMEOUT 1800
-    ENVIRONMENT "TAVRIN_APP=${TAVRIN_APP_DIR};TAVRIN_LANE=${lane};TAVRIN_EXE=${TAVRIN_APP_DIR}/${TAVRIN_EXE_NAME}${CMAKE_EXECUTABLE_SUFFIX};TAVRIN_BUILD=${CMAKE_BINARY_DIR}")
+    ENVIRONMENT "TAVRIN_APP=${TAVRIN_APP_DIR};TAVRIN_LANE=${lane};TAVRIN_EXE=${TAVRIN_APP_DIR}/${TAVRIN_EXE_NAME}${CMAKE_EXECUTABLE_SUFFIX};TAVRIN_BUILD=${CMAKE_BINARY_DIR};TAVRIN_CLOUD=${CMAKE_BINARY_DIR}/tavrin-cloud")
 endforeach()
+
+# The page's pure logic (the progress merge) under node's test runner, no browser needed.
+file(GLOB web_unit_tests CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/web/*.test.mjs)
+if(web_unit_tests AND NOT WIN32 AND NOT TAVRIN_SANITIZE)
+  add_test(NAME web.unit COMMAND node --test ${web_unit_tests}
+    WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}/tests/web)
+  set_tests_properties(web.unit PROPERTIES LABELS unit TIMEOUT 300)
+endif()
 
 # The page in a real browser (Linux lane): tests/e2e/*.test.mjs with node's test runner.
 file(GLOB e2e_tests CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/e2e/*.test.mjs)

@@ -5,10 +5,11 @@ packages=(
   cmake ninja-build g++ gcc make pkg-config
   clang libclang-rt-14-dev llvm-14
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix wine wine64
-  googletest libgtest-dev rapidjson-dev libssl-dev
+  googletest libgtest-dev rapidjson-dev libssl-dev libcurl4-openssl-dev ca-certificates
   python3 python3-pytest locales
   chromium fonts-noto-cjk fonts-inter fonts-jetbrains-mono python3-fonttools python3-brotli
   hyperfine wrk
+  libcpp-httplib-dev libsodium-dev libsqlite3-dev libpq-dev postgresql-15 openssl
 )
 missing=()
 # Node.js may come from a package that bundles npm (and conflicts with Debian's npm).
@@ -20,7 +21,8 @@ if ((${#missing[@]})); then
   echo "setup: installing ${missing[*]}"
   export DEBIAN_FRONTEND=noninteractive
   apt-get update -qq
-  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  # several builds may share this machine: wait for the package lock instead of failing
+  apt-get -o DPkg::Lock::Timeout=900 install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
 
 # The Wine lane runs as a Simplified Chinese system; Wine needs the matching Unix locale.

@@ -4,6 +4,7 @@
 #include <thread>
 
 #include "app/import.h"
+#include "cloud/cloud.h"
 #include "http/server.h"
 #include "json/json.h"
 #include "log/log.h"
@@ -126,7 +127,7 @@ int app_main() {
     else log_write("W", "收到 --stop：没有找到正在运行的程序");
     return 0;
   }
-  // The cloud client starts here once its module lands.
+  cloud_init();
 
   plat::instance_state lock = plat::instance_lock(id);
   if (lock == plat::instance_state::taken) return second_instance(o, id);

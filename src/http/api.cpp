@@ -6,6 +6,7 @@
 #include <mutex>
 #include <string>
 
+#include "cloud/cloud.h"
 #include "json/json.h"
 #include "json/text_buffer.h"
 #include "judge/judge.h"
@@ -151,8 +152,7 @@ bool is(const api_request& r, const char* method, const char* path) {
 }  // namespace
 
 void api_handle(const http_io& io, const api_request& r) {
-  // Cloud sync lands with the cloud client; until then its paths have no route.
-  if (strncmp(r.path, "/api/cloud/", 11) == 0) return send_json(io, not_found);
+  if (strncmp(r.path, "/api/cloud/", 11) == 0) return send_owned(io, cloud_handle(r.method, r.path, r.body));
   if (is(r, "GET", "/api/bank")) return send_owned(io, bank_load());
   if (is(r, "GET", "/api/state")) return send_owned(io, state_load());
   if (is(r, "GET", "/api/restamp")) return restamp_list(io);

@@ -26,6 +26,10 @@ bool file_replace_atomic(const std::string& path, std::string_view bytes, bool p
 // (a partly written copy is removed).
 bool file_copy_new(const std::string& from, const std::string& to);
 
+// Creates path only when nothing of that name exists, writes all bytes in one go and flushes
+// them to disk. false on any failure; a file that was created stays (the caller reports it).
+bool file_create_new(const std::string& path, std::string_view bytes);
+
 // Plain write (create or truncate); false on failure. A private file gets mode 0600 on Linux.
 bool file_write(const std::string& path, std::string_view bytes, bool private_file = false);
 

@@ -96,11 +96,11 @@ test('importing a bank keeps pass marks only where tests and comparison are unch
     await page.click('#nav-practice');
     assert.deepEqual(await passedIds(page), ['greet']);
     assert.ok(await page.isVisible('.exercise-item[data-id="extra"]'));
-    await waitFor(() => app.readState().exercises.sum.best !== 'accepted', 10000, 'the saved progress');
+    await waitFor(() => app.readState().records.sum.best !== 'accepted', 10000, 'the saved progress');
     const saved = app.readState();
-    assert.equal(saved.exercises.greet.best, 'accepted');
-    assert.equal(saved.exercises.max2.best, 'failed');
-    assert.equal(saved.exercises.sum.drafts.c, '/* sum 的草稿 */', 'drafts stay');
+    assert.equal(saved.records.greet.best, 'accepted');
+    assert.equal(saved.records.max2.best, 'failed');
+    assert.equal(saved.records.sum.drafts.c, '/* sum 的草稿 */', 'drafts stay');
     assert.equal(JSON.parse(readFileSync(join(app.folder, 'data', 'bank.json'), 'utf8')).title, '新题库');
     assert.deepEqual(problems, []);
     await page.close();
@@ -123,8 +123,8 @@ test('after a command-line import the page carries the listed pass marks and cle
   try {
     const { page, problems } = await openPage(browser, app.url);
     assert.deepEqual(await passedIds(page), ['greet']);
-    await waitFor(() => app.readState().exercises.sum.best !== 'accepted', 10000, 'the saved progress');
-    assert.equal(app.readState().exercises.greet.basis, judgingBasis(next.questions[2]));
+    await waitFor(() => app.readState().records.sum.best !== 'accepted', 10000, 'the saved progress');
+    assert.equal(app.readState().records.greet.basis, judgingBasis(next.questions[2]));
     // The list is handed out once; a reload keeps what was decided.
     await page.reload();
     await page.waitForSelector('body.ready');

@@ -54,8 +54,8 @@ test('the reference answer is accepted; the pass is shown, counted and saved', a
   assert.match(await page.textContent('.suggestions'), /已通过当前全部测试/);
   assert.equal(await page.textContent('#result-badge'), '4/4');
   assert.match(await page.getAttribute('.exercise-item[data-id="sum"]', 'class'), /state-passed/);
-  await waitFor(() => app.readState()?.exercises?.sum?.best === 'accepted', 10000, 'the saved pass');
-  const r = app.readState().exercises.sum;
+  await waitFor(() => app.readState()?.records?.sum?.best === 'accepted', 10000, 'the saved pass');
+  const r = app.readState().records.sum;
   assert.equal(r.attempts, 1);
   assert.equal(r.passDates.length, 1);
   await page.screenshot({ path: join(SHOTS, 'verdict-accepted.png') });
@@ -80,8 +80,8 @@ test('a wrong answer marks the first difference on both sides and says what it m
   assert.deepEqual(await detail.locator('mark.diff-mark').allTextContents(), ['3', '4']);
   assert.deepEqual(await detail.locator('.io-title').allTextContents(), ['输入', '预期输出', '实际输出']);
   await page.screenshot({ path: join(SHOTS, 'verdict-wrong.png') });
-  await waitFor(() => app.readState()?.exercises?.sum?.attempts === 2, 10000, 'the counted attempt');
-  assert.equal(app.readState().exercises.sum.best, 'accepted', 'a later failure keeps the earlier pass');
+  await waitFor(() => app.readState()?.records?.sum?.attempts === 2, 10000, 'the counted attempt');
+  assert.equal(app.readState().records.sum.best, 'accepted', 'a later failure keeps the earlier pass');
   assert.deepEqual(problems, []);
   await page.close();
 });
@@ -97,7 +97,7 @@ test('running the samples judges only the samples and is not counted', async (t)
   assert.deepEqual(v.rows.map((r) => r[1]), ['答案错误']);
   assert.match(await page.textContent('.case-detail .diff-note'), /大小写不同/);
   await page.waitForTimeout(1500);
-  assert.equal(app.readState()?.exercises?.greet?.attempts ?? 0, 0);
+  assert.equal(app.readState()?.records?.greet?.attempts ?? 0, 0);
   assert.deepEqual(problems, []);
   await page.close();
 });

@@ -96,9 +96,9 @@ test('drafts are kept per exercise and language, saved, and back after a reload'
   assert.equal(await editorText(page), b.starter);
   await waitFor(async () => (await page.textContent('#save-state')) === '已自动保存', 10000, 'the save');
   const saved = app.readState();
-  assert.equal(saved.exercises[a.id].drafts.c, cDraft);
-  assert.equal(saved.exercises[a.id].drafts.cpp, cppDraft);
-  assert.equal(saved.exercises[a.id].lang, 'cpp');
+  assert.equal(saved.records[a.id].drafts.c, cDraft);
+  assert.equal(saved.records[a.id].drafts.cpp, cppDraft);
+  assert.equal(saved.records[a.id].lang, 'cpp');
 
   await page.reload();
   await page.waitForSelector('body.ready');
@@ -123,7 +123,7 @@ test('a draft typed just before leaving is still saved', async () => {
   const code = 'int main(void) { return 0; } /* 离开前 */';
   await setCode(page, code);
   await page.close({ runBeforeUnload: true });
-  await waitFor(() => app.readState()?.exercises?.[q.id]?.drafts?.c === code, 5000, 'the draft on disk');
+  await waitFor(() => app.readState()?.records?.[q.id]?.drafts?.c === code, 5000, 'the draft on disk');
 });
 
 test('layout at 1366×768 and 1920×1080: everything in view, no console errors', async () => {
@@ -256,7 +256,7 @@ test('in the desktop window: ready, saving before close, and file export through
     await setCode(page, '// 关闭前的草稿\nint main(void) { return 0; }');
     await page.evaluate(() => window.__host('request-close'));
     await waitFor(async () => (await posted()).some((m) => m.type === 'close-ready'), 5000, 'close-ready');
-    assert.equal(other.readState().exercises.sum.drafts.c, '// 关闭前的草稿\nint main(void) { return 0; }');
+    assert.equal(other.readState().records.sum.drafts.c, '// 关闭前的草稿\nint main(void) { return 0; }');
 
     await page.click('#export-code');
     const save = await waitFor(async () => (await posted()).find((m) => m.type === 'save'), 5000, 'the save message');
@@ -282,7 +282,7 @@ test('the quit button ends the program after saving', async () => {
     assert.match(await page.textContent('#fatal'), /Tavrin 已退出/);
     const code = await Promise.race([other.exited, new Promise((r) => setTimeout(() => r('still running'), 10000))]);
     assert.equal(code, 0);
-    assert.equal(other.readState().exercises.sum.drafts.c, 'int main(void) { return 0; } /* 退出前 */');
+    assert.equal(other.readState().records.sum.drafts.c, 'int main(void) { return 0; } /* 退出前 */');
     await page.close();
   } finally {
     await other.stop();

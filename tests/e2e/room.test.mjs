@@ -81,7 +81,7 @@ test('Ctrl+S saves the draft at once and never the browser\'s page; the top bar 
   await setCode(page, code);
   await page.keyboard.press('Control+s');
   await waitFor(async () => (await page.textContent('#toast')) === '草稿已保存。', 5000, 'the saved notice');
-  assert.equal(app.readState().exercises.greet.drafts.c, code);
+  assert.equal(app.readState().records.greet.drafts.c, code);
   await waitFor(async () => (await page.textContent('#save-state')) === '已自动保存', 5000, 'the top bar');
   assert.ok(states.every((s) => ['保存中…', '已自动保存'].includes(s)), states.join(' | '));
   assert.equal(downloads, 0);
@@ -141,8 +141,8 @@ test('switching the language takes the code along, offers an earlier draft, and 
   await page.click('.dialog[open] button:has-text("取消")');
   assert.equal(await page.getAttribute('#lang-c', 'aria-checked'), 'true', 'cancel keeps the language');
   assert.equal(await editorText(page), cVersion);
-  await waitFor(() => app.readState()?.exercises?.sum?.drafts?.c === cVersion, 10000, 'the C draft saved');
-  assert.equal(app.readState().exercises.sum.drafts.cpp, edited, 'the C++ draft is still there');
+  await waitFor(() => app.readState()?.records?.sum?.drafts?.c === cVersion, 10000, 'the C draft saved');
+  assert.equal(app.readState().records.sum.drafts.cpp, edited, 'the C++ draft is still there');
   assert.deepEqual(problems, []);
   await page.close();
 });

@@ -213,7 +213,7 @@ test('tips about the code as written come once per exercise, below the result', 
   await run(page, 'avg', bare);
   assert.doesNotMatch(await page.textContent('.suggestions > ul'), /让输入处理更稳健/);
   assert.match(await page.textContent('.suggestions .seen-tips'), /让输入处理更稳健/);
-  await waitFor(() => (app.readState()?.exercises?.avg?.tips || []).includes('让输入处理更稳健'), 10000, 'the seen tip saved');
+  await waitFor(() => (app.readState()?.records?.avg?.tips || []).includes('让输入处理更稳健'), 10000, 'the seen tip saved');
   assert.deepEqual(problems, []);
   await page.close();
 });

@@ -195,6 +195,7 @@ async function judge(mode) {
   if (entry.verdict && mode !== 'sample') {
     noteVerdict(q, entry.verdict);
     refreshList();
+    cloudHook('afterVerdict');
   }
   if (app.current === q) {
     showResult(entry);
@@ -532,12 +533,29 @@ function wire() {
   document.addEventListener('visibilitychange', () => { if (document.visibilityState === 'hidden' && progress.dirty) saveProgress({ keepalive: true }); });
 }
 
+// ---- account and sync (cloud.js) ------------------------------------------------
+// cloud.js is its own file; it fixes the profile before the progress loads and syncs it.
+
+function cloudHook(name, ...args) {
+  const cloud = globalThis.TavrinCloud;
+  return cloud && typeof cloud[name] === 'function' ? cloud[name](...args) : undefined;
+}
+
+function redrawProgress() {
+  refreshList();
+  if (app.current) { loadCode(); renderStatement(app.current); }
+  if (app.view === 'progress') renderProgress(app.questions);
+}
+
+const cloudPage = { call, progress, loadProgress, saveProgress, changed, refresh: redrawProgress, toast, ask };
+
 async function boot() {
   if (!readToken(location.hash) || !hasToken()) {
     fatal('页面地址不完整', '请重新启动 Tavrin，它会自动打开练习页面。不要手动输入或收藏这个页面的地址。');
     return;
   }
   wire();
+  await cloudHook('start', cloudPage);
   const [bank, state] = await Promise.all([fetchBank(), loadProgress(), loadStatus()]);
   if (bank.error) { fatal('无法读取题库', bank.error); return; }
   if (state.error) { fatal('无法读取学习进度', state.error); return; }
@@ -558,6 +576,7 @@ async function boot() {
     post({ type: 'ready' });
   }
   document.body.classList.add('ready');
+  cloudHook('ready');
 }
 
 boot();

@@ -175,6 +175,13 @@ bool file_copy_new(const std::string& from, const std::string& to) {
   return true;
 }
 
+bool file_create_new(const std::string& path, std::string_view bytes) {
+  fd_guard f(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
+  if (f.fd < 0) return false;
+  if (!write_all(f.fd, bytes) || ::fsync(f.fd) != 0) return false;
+  return f.close_now() == 0;
+}
+
 bool file_write(const std::string& path, std::string_view bytes, bool private_file) {
   fd_guard f(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC,
                     private_file ? 0600 : 0644));

@@ -129,6 +129,14 @@ bool file_copy_new(const std::string& from, const std::string& to) {
   return false;
 }
 
+bool file_create_new(const std::string& path, std::string_view bytes) {
+  handle_guard h(::CreateFileW(widen(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                               FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!h.valid()) return false;
+  if (!write_all(h.h, bytes) || !::FlushFileBuffers(h.h)) return false;
+  return h.close_now();
+}
+
 bool file_write(const std::string& path, std::string_view bytes, bool) {
   handle_guard h(::CreateFileW(widen(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                                CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));

@@ -8,7 +8,7 @@ import { judgingBasis } from './bank.js';
 // The profile the page loaded; "guest" while no account is signed in.
 export const progress = {
   profile: 'guest',
-  data: { version: 1, exercises: {}, settings: {} },
+  data: { version: 1, records: {}, settings: {} },
   dirty: false,
   blocked: false, // a 409: the account changed under us; nothing more is written
   stopped: false, // the program no longer answers: nothing typed now is saved
@@ -22,9 +22,16 @@ const SAVE_DELAY_MS = 1200;
 const RETRY_MS = 8000;
 const RANK = { accepted: 3, failed: 2, compile_error: 1 };
 
-function normalize(raw) {
+// The per-exercise map lives under "records"; files written before sync kept it under "exercises".
+export function normalize(raw) {
   const data = raw && typeof raw === 'object' && !Array.isArray(raw) ? raw : {};
-  if (!data.exercises || typeof data.exercises !== 'object') data.exercises = {};
+  const records = {};
+  for (const key of ['exercises', 'records']) {
+    const map = data[key];
+    if (map && typeof map === 'object' && !Array.isArray(map)) Object.assign(records, map);
+  }
+  delete data.exercises;
+  data.records = records;
   if (!data.settings || typeof data.settings !== 'object') data.settings = {};
   data.version = 1;
   return data;
@@ -39,10 +46,10 @@ export async function loadProgress() {
 }
 
 export function record(id, create = false) {
-  let r = progress.data.exercises[id];
+  let r = progress.data.records[id];
   if (!r && create) {
     r = { drafts: {}, attempts: 0, best: '', passDates: [] };
-    progress.data.exercises[id] = r;
+    progress.data.records[id] = r;
   }
   return r || null;
 }
@@ -51,6 +58,7 @@ export function setting(name, value) {
   if (value === undefined) return progress.data.settings[name];
   if (progress.data.settings[name] === value) return value;
   progress.data.settings[name] = value;
+  stamp(progress.data, 'settingsAt', name);
   changed();
   return value;
 }
@@ -59,12 +67,19 @@ export function saveDraft(id, lang, code) {
   const r = record(id, true);
   if (r.drafts[lang] === code) return;
   r.drafts[lang] = code;
+  stamp(r, 'draftsAt', lang);
   changed();
 }
 
 export function dropDraft(id, lang) {
   const r = record(id);
-  if (r && r.drafts && lang in r.drafts) { delete r.drafts[lang]; changed(); }
+  if (r && r.drafts && lang in r.drafts) { delete r.drafts[lang]; stamp(r, 'draftsAt', lang); changed(); }
+}
+
+// When a value last changed, so that a sync can tell the newer of two edits.
+function stamp(holder, map, name) {
+  if (!holder[map] || typeof holder[map] !== 'object') holder[map] = {};
+  holder[map][name] = Date.now();
 }
 
 // Days with any run or submission, for the progress cards; kept to the last

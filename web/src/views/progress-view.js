@@ -8,7 +8,7 @@ import { exerciseState } from './list.js';
 // Passes per day over all exercises: Map 'YYYY-MM-DD' -> count.
 export function passesByDay() {
   const days = new Map();
-  for (const r of Object.values(progress.data.exercises)) {
+  for (const r of Object.values(progress.data.records)) {
     for (const d of Array.isArray(r.passDates) ? r.passDates : []) days.set(d, (days.get(d) || 0) + 1);
   }
   return days;
@@ -17,7 +17,7 @@ export function passesByDay() {
 // Days with any run or submission (and every day with a pass): Set of 'YYYY-MM-DD'.
 export function activeDays() {
   const days = new Set();
-  for (const r of Object.values(progress.data.exercises)) {
+  for (const r of Object.values(progress.data.records)) {
     for (const d of Array.isArray(r.days) ? r.days : []) if (typeof d === 'string') days.add(d);
     for (const d of Array.isArray(r.passDates) ? r.passDates : []) if (typeof d === 'string') days.add(d);
   }
@@ -103,7 +103,7 @@ export function renderProgress(questions, today = new Date(), opts = {}) {
   const days = passesByDay();
   const active = activeDays();
   const passed = questions.filter((q) => exerciseState(q.id) === 'passed').length;
-  const attempts = Object.values(progress.data.exercises).reduce((s, r) => s + (r.attempts || 0), 0);
+  const attempts = Object.values(progress.data.records).reduce((s, r) => s + (r.attempts || 0), 0);
   const cards = [
     ['已通过', `${passed} 题`, `一共 ${questions.length} 题`],
     ['提交次数', `${attempts} 次`, '点“提交评测”的次数'],

@@ -1,0 +1,322 @@
+#include "db.h"
+
+#include <libpq-fe.h>
+#include <sqlite3.h>
+
+#include <condition_variable>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <mutex>
+#include <unordered_map>
+
+#include "schema.h"
+
+struct db_conn {
+  db_pool* pool = nullptr;
+  sqlite3* sq = nullptr;
+  PGconn* pg = nullptr;
+  std::unordered_map<const char*, sqlite3_stmt*> cached;  // SQLite statements by their text
+  bool holds_writer = false;
+};
+
+struct db_pool {
+  db_kind kind = db_kind::sqlite;
+  std::string target;
+  std::vector<db_conn*> all;
+  std::vector<db_conn*> idle;
+  std::mutex lock;
+  std::condition_variable returned;
+  // SQLite has one writer at a time; queueing writers here is fairer and quicker than
+  // letting them spin in SQLite's busy handler.
+  std::mutex writer;
+  int version = 0;
+};
+
+namespace {
+
+bool is_postgres_url(const std::string& t) {
+  return t.rfind("postgresql://", 0) == 0 || t.rfind("postgres://", 0) == 0;
+}
+
+db_result sqlite_fail(sqlite3* sq, int rc) {
+  db_result r;
+  int ext = sqlite3_extended_errcode(sq);
+  r.status = (ext == SQLITE_CONSTRAINT_UNIQUE || ext == SQLITE_CONSTRAINT_PRIMARYKEY)
+                 ? db_status::unique_violation : db_status::error;
+  r.error = std::string(sqlite3_errstr(rc)) + ": " + sqlite3_errmsg(sq);
+  return r;
+}
+
+db_result sqlite_query(db_conn* c, const char* sql, std::initializer_list<std::string_view> params) {
+  sqlite3_stmt*& st = c->cached[sql];
+  if (!st) {
+    int rc = sqlite3_prepare_v3(c->sq, sql, -1, SQLITE_PREPARE_PERSISTENT, &st, nullptr);
+    if (rc != SQLITE_OK) {
+      db_result r = sqlite_fail(c->sq, rc);
+      c->cached.erase(sql);
+      return r;
+    }
+  }
+  sqlite3_reset(st);
+  sqlite3_clear_bindings(st);
+  int i = 1;
+  for (std::string_view p : params)
+    sqlite3_bind_text(st, i++, p.data(), static_cast<int>(p.size()), SQLITE_STATIC);
+  db_result r;
+  int rc;
+  int cols = sqlite3_column_count(st);
+  while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
+    auto& row = r.rows.emplace_back();
+    for (int k = 0; k < cols; k++) {
+      if (sqlite3_column_type(st, k) == SQLITE_NULL) {
+        row.emplace_back();
+      } else {
+        const unsigned char* t = sqlite3_column_text(st, k);
+        row.emplace_back(std::string(reinterpret_cast<const char*>(t), sqlite3_column_bytes(st, k)));
+      }
+    }
+  }
+  if (rc != SQLITE_DONE) {
+    db_result f = sqlite_fail(c->sq, rc);
+    sqlite3_reset(st);
+    return f;
+  }
+  r.changes = sqlite3_changes64(c->sq);
+  sqlite3_reset(st);
+  sqlite3_clear_bindings(st);
+  return r;
+}
+
+db_result pg_take(PGresult* res, PGconn* pg) {
+  db_result r;
+  ExecStatusType s = PQresultStatus(res);
+  if (s == PGRES_COMMAND_OK || s == PGRES_TUPLES_OK) {
+    int n = PQntuples(res), cols = PQnfields(res);
+    for (int i = 0; i < n; i++) {
+      auto& row = r.rows.emplace_back();
+      for (int k = 0; k < cols; k++) {
+        if (PQgetisnull(res, i, k)) row.emplace_back();
+        else row.emplace_back(std::string(PQgetvalue(res, i, k), PQgetlength(res, i, k)));
+      }
+    }
+    const char* ct = PQcmdTuples(res);
+    r.changes = ct && *ct ? std::atoll(ct) : 0;
+  } else {
+    const char* state = res ? PQresultErrorField(res, PG_DIAG_SQLSTATE) : nullptr;
+    r.status = state && std::strcmp(state, "23505") == 0 ? db_status::unique_violation : db_status::error;
+    r.error = PQerrorMessage(pg);
+  }
+  PQclear(res);
+  return r;
+}
+
+db_result pg_query(db_conn* c, const char* sql, std::initializer_list<std::string_view> params) {
+  std::vector<std::string> copies(params.begin(), params.end());
+  std::vector<const char*> values;
+  for (auto& s : copies) values.push_back(s.c_str());
+  PGresult* res = PQexecParams(c->pg, sql, static_cast<int>(values.size()), nullptr,
+                               values.data(), nullptr, nullptr, 0);
+  return pg_take(res, c->pg);
+}
+
+db_result run_script(db_conn* c, const char* sql) {
+  if (c->pool->kind == db_kind::postgresql) return pg_take(PQexec(c->pg, sql), c->pg);
+  char* msg = nullptr;
+  int rc = sqlite3_exec(c->sq, sql, nullptr, nullptr, &msg);
+  db_result r;
+  if (rc != SQLITE_OK) {
+    r = sqlite_fail(c->sq, rc);
+    if (msg) r.error = msg;
+  }
+  sqlite3_free(msg);
+  return r;
+}
+
+void close_conn(db_conn* c) {
+  for (auto& [sql, st] : c->cached) sqlite3_finalize(st);
+  if (c->sq) sqlite3_close_v2(c->sq);
+  if (c->pg) PQfinish(c->pg);
+  delete c;
+}
+
+db_conn* open_conn(db_pool* p, std::string* err) {
+  auto* c = new db_conn;
+  c->pool = p;
+  if (p->kind == db_kind::postgresql) {
+    c->pg = PQconnectdb(p->target.c_str());
+    if (PQstatus(c->pg) != CONNECTION_OK) {
+      *err = PQerrorMessage(c->pg);
+      close_conn(c);
+      return nullptr;
+    }
+    db_result r = run_script(c, "SET client_encoding = 'UTF8'; SET synchronous_commit = on");
+    if (!r.ok()) {
+      *err = r.error;
+      close_conn(c);
+      return nullptr;
+    }
+    return c;
+  }
+  int rc = sqlite3_open_v2(p->target.c_str(), &c->sq,
+                           SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
+  if (rc != SQLITE_OK) {
+    *err = c->sq ? sqlite3_errmsg(c->sq) : sqlite3_errstr(rc);
+    close_conn(c);
+    return nullptr;
+  }
+  sqlite3_busy_timeout(c->sq, 10000);
+  // WAL lets readers run beside the writer; synchronous=FULL syncs the log on every commit,
+  // so an acknowledged write survives a crash or a power cut.
+  db_result r = run_script(c, "PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL; PRAGMA foreign_keys=ON;");
+  if (!r.ok()) {
+    *err = r.error;
+    close_conn(c);
+    return nullptr;
+  }
+  return c;
+}
+
+bool migrate(db_pool* p, std::string* err) {
+  db_lease l(p);
+  db_tx tx(l.conn, true);
+  if (!tx.open) {
+    *err = "cannot begin the migration transaction";
+    return false;
+  }
+  // Several service processes may start at once against one PostgreSQL database.
+  if (p->kind == db_kind::postgresql) {
+    db_result r = db_query(l.conn, "SELECT pg_advisory_xact_lock(71577157)");
+    if (!r.ok()) {
+      *err = r.error;
+      return false;
+    }
+  }
+  db_result r = run_script(l.conn,
+      "CREATE TABLE IF NOT EXISTS schema_migrations (version BIGINT PRIMARY KEY, applied_at BIGINT NOT NULL)");
+  if (!r.ok()) {
+    *err = r.error;
+    return false;
+  }
+  r = db_query(l.conn, "SELECT COALESCE(MAX(version), 0) FROM schema_migrations");
+  if (!r.ok() || r.rows.empty() || !r.rows[0][0]) {
+    *err = r.error;
+    return false;
+  }
+  int have = std::atoi(r.rows[0][0]->c_str());
+  int count = static_cast<int>(sizeof schema_migrations / sizeof schema_migrations[0]);
+  if (have > count) {
+    *err = "the database was made by a newer tavrin-cloud (schema version " + std::to_string(have) + ")";
+    return false;
+  }
+  std::string now = std::to_string(static_cast<long long>(std::time(nullptr)));
+  for (int v = have + 1; v <= count; v++) {
+    r = run_script(l.conn, schema_migrations[v - 1]);
+    if (r.ok()) {
+      std::string ver = std::to_string(v);
+      r = db_query(l.conn, "INSERT INTO schema_migrations (version, applied_at) VALUES ($1, $2)", {ver, now});
+    }
+    if (!r.ok()) {
+      *err = "migration " + std::to_string(v) + ": " + r.error;
+      return false;
+    }
+  }
+  if (!tx.commit()) {
+    *err = "cannot commit the migrations";
+    return false;
+  }
+  p->version = count;
+  return true;
+}
+
+}  // namespace
+
+db_pool* db_open(const std::string& target, int connections, std::string* err) {
+  auto* p = new db_pool;
+  p->kind = is_postgres_url(target) ? db_kind::postgresql : db_kind::sqlite;
+  p->target = target;
+  if (connections < 1) connections = 1;
+  for (int i = 0; i < connections; i++) {
+    db_conn* c = open_conn(p, err);
+    if (!c) {
+      db_close(p);
+      return nullptr;
+    }
+    p->all.push_back(c);
+    p->idle.push_back(c);
+  }
+  if (!migrate(p, err)) {
+    db_close(p);
+    return nullptr;
+  }
+  return p;
+}
+
+void db_close(db_pool* pool) {
+  if (!pool) return;
+  for (db_conn* c : pool->all) close_conn(c);
+  delete pool;
+}
+
+db_kind db_pool_kind(const db_pool* pool) { return pool->kind; }
+int db_schema_version(db_pool* pool) { return pool->version; }
+
+db_lease::db_lease(db_pool* p) : pool(p) {
+  std::unique_lock<std::mutex> g(p->lock);
+  p->returned.wait(g, [p] { return !p->idle.empty(); });
+  conn = p->idle.back();
+  p->idle.pop_back();
+  g.unlock();
+  // A PostgreSQL server that restarted leaves broken connections behind: mend on borrow.
+  if (conn->pg && PQstatus(conn->pg) != CONNECTION_OK) PQreset(conn->pg);
+}
+
+db_lease::~db_lease() {
+  std::lock_guard<std::mutex> g(pool->lock);
+  pool->idle.push_back(conn);
+  pool->returned.notify_one();
+}
+
+db_result db_query(db_conn* c, const char* sql, std::initializer_list<std::string_view> params) {
+  return c->pool->kind == db_kind::postgresql ? pg_query(c, sql, params) : sqlite_query(c, sql, params);
+}
+
+db_tx::db_tx(db_conn* c, bool write) : conn(c) {
+  if (c->pool->kind == db_kind::sqlite && write) {
+    c->pool->writer.lock();
+    c->holds_writer = true;
+  }
+  const char* begin = c->pool->kind == db_kind::sqlite ? (write ? "BEGIN IMMEDIATE" : "BEGIN")
+                                                       : "BEGIN ISOLATION LEVEL READ COMMITTED";
+  open = run_script(c, begin).ok();
+  if (!open && c->holds_writer) {
+    c->holds_writer = false;
+    c->pool->writer.unlock();
+  }
+}
+
+db_tx::~db_tx() {
+  if (open) run_script(conn, "ROLLBACK");
+  if (conn->holds_writer) {
+    conn->holds_writer = false;
+    conn->pool->writer.unlock();
+  }
+}
+
+bool db_tx::commit() {
+  if (!open) return false;
+  db_result r = run_script(conn, "COMMIT");
+  open = false;
+  if (!r.ok()) run_script(conn, "ROLLBACK");
+  if (conn->holds_writer) {
+    conn->holds_writer = false;
+    conn->pool->writer.unlock();
+  }
+  return r.ok();
+}
+
+int db_ping(db_pool* pool) {
+  db_lease l(pool);
+  db_result r = db_query(l.conn, "SELECT 1");
+  return r.ok() && !r.rows.empty() ? 1 : 0;
+}

@@ -1,0 +1,518 @@
+"""The account service tavrin-cloud, run for real on SQLite and on a real PostgreSQL server:
+the protocol, its errors, sign-in security, compare-and-set progress and durability."""
+import http.client
+import json
+import os
+import signal
+import socket
+import subprocess
+import threading
+import time
+
+import pytest
+
+from cloudsvc import CLOUD, CloudService, Postgres, wait_for
+
+pytestmark = pytest.mark.skipif(os.environ.get("TAVRIN_LANE", "linux") != "linux",
+                                reason="the account service is built for Linux servers only")
+
+PASSWORD = "correct horse"
+MIB4 = 4 * 1024 * 1024
+
+
+@pytest.fixture(scope="module")
+def postgres():
+    if not Postgres.available():
+        pytest.fail("PostgreSQL 15 is not installed (scripts/setup.sh installs it)")
+    pg = Postgres.start()
+    yield pg
+    pg.stop()
+
+
+@pytest.fixture(params=["sqlite", "postgresql"])
+def storage(request):
+    """Where a test's service keeps its data: None (SQLite in the data folder) or a fresh
+    PostgreSQL database."""
+    if request.param == "sqlite":
+        return None
+    return request.getfixturevalue("postgres").new_database()
+
+
+@pytest.fixture
+def start_cloud(tmp_path, storage):
+    started = []
+
+    def start(args=(), data=None, database=storage, **kw):
+        svc = CloudService.start(data or tmp_path / "data", database=database, args=args, **kw)
+        started.append(svc)
+        return svc
+
+    yield start
+    for svc in started:
+        if svc.running():
+            assert svc.stop() == 0
+
+
+@pytest.fixture
+def cloud(start_cloud):
+    return start_cloud()
+
+
+def error_of(r):
+    body = r.json()
+    assert isinstance(body.get("error"), str) and body["error"], body
+    assert r.headers["content-type"].startswith("application/json")
+    return body["error"]
+
+
+# ---- accounts ---------------------------------------------------------------------------
+
+def test_register_login_identity(cloud):
+    reg = cloud.register("小明")
+    assert set(reg) == {"user", "token", "recovery"}
+    user = reg["user"]
+    assert len(user["id"]) == 36 and all(c in "0123456789abcdef-" for c in user["id"])
+    assert user["username"] == "小明"
+    assert len(reg["token"]) == 43 and all(c.isalnum() or c in "-_" for c in reg["token"])
+
+    r = cloud.login("小明")
+    assert r.status == 200
+    ident = r.json()
+    assert ident["user"] == user and "recovery" not in ident
+    assert ident["token"] != reg["token"]  # every sign-in gets its own token
+    # both tokens work
+    for t in (reg["token"], ident["token"]):
+        assert cloud.request("GET", "/v1/progress", token=t).json() == {"revision": 0, "state": {}}
+
+
+def test_names_are_unique_without_regard_to_latin_case(cloud):
+    cloud.register("Alice")
+    r = cloud.request("POST", "/v1/register", {"username": "alice", "password": PASSWORD})
+    assert r.status == 409 and "已被注册" in error_of(r)
+    assert cloud.login("ALICE").json()["user"]["username"] == "Alice"
+
+
+def test_error_table(cloud):
+    reg = cloud.register("表格")
+    good = reg["token"]
+    other = "A" * 43  # shaped like a token, never issued
+    cases = [
+        # method, path, body, token, status, part of the message
+        ("POST", "/v1/register", "{", None, 400, "JSON"),
+        ("POST", "/v1/register", "[1]", None, 400, "JSON"),
+        ("POST", "/v1/register", '"text"', None, 400, "JSON"),
+        ("POST", "/v1/register", "", None, 400, "JSON"),
+        ("POST", "/v1/register", b'{"username":"\xff","password":"12345678"}', None, 400, "JSON"),
+        ("POST", "/v1/register", '{"username":"a"}', None, 400, "用户名和密码"),
+        ("POST", "/v1/register", '{"username":1,"password":"12345678"}', None, 400, "用户名和密码"),
+        ("POST", "/v1/register", '{"username":"","password":"12345678"}', None, 400, "用户名"),
+        ("POST", "/v1/register", {"username": "x" * 128, "password": "12345678"}, None, 400, "127"),
+        ("POST", "/v1/register", {"username": "tab\there", "password": "12345678"}, None, 400, "控制字符"),
+        ("POST", "/v1/register", '{"username":"a\\u0000b","password":"12345678"}', None, 400, "JSON"),
+        ("POST", "/v1/register", {"username": "short", "password": "1234567"}, None, 400, "密码"),
+        ("POST", "/v1/register", {"username": "huge", "password": "p" * 1025}, None, 400, "密码"),
+        ("POST", "/v1/register", {"username": "表格", "password": PASSWORD}, None, 409, "已被注册"),
+        ("POST", "/v1/login", "{oops}", None, 400, "JSON"),
+        ("POST", "/v1/login", {"username": "表格"}, None, 400, "用户名和密码"),
+        ("POST", "/v1/login", {"username": "表格", "password": "wrong password"}, None, 401, "用户名或密码错误"),
+        ("POST", "/v1/login", {"username": "nobody", "password": "wrong password"}, None, 401, "用户名或密码错误"),
+        ("POST", "/v1/recover", {"username": "表格", "password": PASSWORD}, None, 400, "恢复码"),
+        ("POST", "/v1/recover", {"username": "表格", "recovery": "0000", "password": PASSWORD}, None, 401, "恢复码"),
+        ("POST", "/v1/logout", "{}", None, 401, "重新登录"),
+        ("POST", "/v1/logout", "{}", other, 401, "重新登录"),
+        ("GET", "/v1/progress", None, None, 401, "重新登录"),
+        ("GET", "/v1/progress", None, other, 401, "重新登录"),
+        ("GET", "/v1/progress", None, good[:-1], 401, "重新登录"),
+        ("GET", "/v1/progress", None, good + "A", 401, "重新登录"),
+        ("PUT", "/v1/progress", '{"revision":0,"state":{}}', other, 401, "重新登录"),
+        ("PUT", "/v1/progress", "{", good, 400, "JSON"),
+        ("PUT", "/v1/progress", '{"state":{}}', good, 400, "版本号"),
+        ("PUT", "/v1/progress", '{"revision":"0","state":{}}', good, 400, "版本号"),
+        ("PUT", "/v1/progress", '{"revision":0.5,"state":{}}', good, 400, "版本号"),
+        ("PUT", "/v1/progress", '{"revision":1e2,"state":{}}', good, 400, "版本号"),
+        ("PUT", "/v1/progress", '{"revision":0}', good, 400, "JSON 对象"),
+        ("PUT", "/v1/progress", '{"revision":0,"state":[]}', good, 400, "JSON 对象"),
+        ("PUT", "/v1/progress", '{"revision":0,"state":"{}"}', good, 400, "JSON 对象"),
+        ("PUT", "/v1/progress", '{"revision":0,"state":null}', good, 400, "JSON 对象"),
+        ("PUT", "/v1/progress", '{"revision":0,"state":{"a":1}} x', good, 400, "JSON"),
+        ("PUT", "/v1/progress", '{"revision":-1,"state":{}}', good, 409, "其他设备"),
+        ("PUT", "/v1/progress", '{"revision":5,"state":{}}', good, 409, "其他设备"),
+        # wrong methods and unknown paths
+        ("GET", "/v1/login", None, None, 405, "请求方法"),
+        ("PUT", "/v1/register", "{}", None, 405, "请求方法"),
+        ("DELETE", "/v1/progress", None, good, 405, "请求方法"),
+        ("POST", "/v1/progress", '{"revision":0,"state":{}}', good, 405, "请求方法"),
+        ("PATCH", "/v1/logout", "{}", good, 405, "请求方法"),
+        ("GET", "/v1/nothing", None, None, 404, "不存在"),
+        ("GET", "/", None, None, 404, "不存在"),
+        ("POST", "/v1/login/", "{}", None, 404, "不存在"),
+    ]
+    failures = []
+    for method, path, body, token, status, part in cases:
+        r = cloud.request(method, path, body, token=token)
+        try:
+            got = error_of(r)
+            if r.status != status or part not in got:
+                failures.append((method, path, body, r.status, got))
+        except (ValueError, AssertionError):
+            failures.append((method, path, body, r.status, r.body[:200]))
+    assert not failures, failures
+    # 405 names what the path does take
+    assert cloud.request("GET", "/v1/login").headers["allow"] == "POST"
+    assert cloud.request("DELETE", "/v1/progress", token=good).headers["allow"] == "GET, PUT"
+    # the failures left the account as it was
+    assert cloud.request("GET", "/v1/progress", token=good).json() == {"revision": 0, "state": {}}
+
+
+def test_login_failure_does_not_tell_whether_the_name_exists(cloud):
+    cloud.register("exists")
+    a = cloud.login("exists", "wrong password")
+    b = cloud.login("does-not-exist", "wrong password")
+    assert (a.status, a.body) == (b.status, b.body) == (401, b.body)
+
+
+def test_logout_revokes_that_token_only(cloud):
+    first = cloud.register("会话")["token"]
+    second = cloud.login("会话").json()["token"]
+    r = cloud.request("POST", "/v1/logout", "{}", token=first)
+    assert r.status == 200 and r.json() == {"ok": True}
+    for method, path, body in (("GET", "/v1/progress", None), ("PUT", "/v1/progress", '{"revision":0,"state":{}}'),
+                               ("POST", "/v1/logout", "{}")):
+        r = cloud.request(method, path, body, token=first)
+        assert r.status == 401, (method, path, r.status)
+    assert cloud.request("GET", "/v1/progress", token=second).status == 200
+
+
+def test_recovery_replaces_the_code_the_password_and_every_session(cloud):
+    reg = cloud.register("恢复")
+    old_code, old_token = reg["recovery"], reg["token"]
+    assert len(old_code.replace("-", "")) == 25
+    typed = "  " + old_code.lower().replace("-", " ") + " "  # as a learner may type it
+    r = cloud.request("POST", "/v1/recover", {"username": "恢复", "recovery": typed, "password": "new password 1"})
+    assert r.status == 200, r.body
+    ident = r.json()
+    assert ident["user"] == reg["user"] and ident["recovery"] != old_code and len(ident["token"]) == 43
+    # the old code is spent, the old password and the old session are gone
+    again = cloud.request("POST", "/v1/recover", {"username": "恢复", "recovery": old_code, "password": "x" * 8})
+    assert again.status == 401 and "恢复码" in error_of(again)
+    assert cloud.login("恢复", PASSWORD).status == 401
+    assert cloud.request("GET", "/v1/progress", token=old_token).status == 401
+    assert cloud.login("恢复", "new password 1").status == 200
+    assert cloud.request("GET", "/v1/progress", token=ident["token"]).status == 200
+    # and the new code works once
+    r = cloud.request("POST", "/v1/recover", {"username": "恢复", "recovery": ident["recovery"],
+                                              "password": "new password 2"})
+    assert r.status == 200
+
+
+def test_rate_limit_per_name_then_per_address(start_cloud):
+    cloud = start_cloud(args=("--free-failures", "3", "--max-failures", "3",
+                              "--max-failures-per-address", "6", "--lockout", "3", "--trust-proxy"))
+    cloud.register("limited")
+    for _ in range(3):
+        assert cloud.login("limited", "wrong password").status == 401
+    r = cloud.login("limited", "wrong password")
+    assert r.status == 429 and "稍后" in error_of(r) and int(r.headers["retry-after"]) >= 1
+    # while refused even the right password is refused: the answer must not confirm a guess
+    assert cloud.login("limited").status == 429
+    r = cloud.request("POST", "/v1/recover", {"username": "LIMITED", "recovery": "x", "password": PASSWORD})
+    assert r.status == 429
+    # the lock is per name: another account from the same address still signs in
+    cloud.register("neighbour")
+    assert cloud.login("neighbour").status == 200
+    # the address has 3 failures; 3 more on other names lock the address for every name
+    for name in ("n1", "n2", "n3"):
+        assert cloud.login(name, "wrong password").status == 401
+    assert cloud.login("neighbour").status == 429
+    # another client (behind the trusted proxy) is not affected
+    other = cloud.request("POST", "/v1/login", {"username": "neighbour", "password": PASSWORD},
+                          headers={"X-Forwarded-For": "203.0.113.9"})
+    assert other.status == 200
+    # after the lockout both the name and the address may try again
+    wait_for(lambda: cloud.login("limited").status == 200, 60, "the lockout to end")
+
+
+def test_forwarded_address_is_ignored_unless_the_proxy_is_trusted(start_cloud):
+    cloud = start_cloud(args=("--free-failures", "2", "--max-failures", "100",
+                              "--max-failures-per-address", "2", "--lockout", "600"))
+    for i in range(2):
+        r = cloud.request("POST", "/v1/login", {"username": f"u{i}", "password": "wrong password"},
+                          headers={"X-Forwarded-For": f"198.51.100.{i}"})
+        assert r.status == 401
+    # a forged header cannot buy a fresh address
+    r = cloud.request("POST", "/v1/login", {"username": "u9", "password": "wrong password"},
+                      headers={"X-Forwarded-For": "198.51.100.77"})
+    assert r.status == 429
+
+
+# ---- progress ---------------------------------------------------------------------------
+
+def test_progress_revisions_and_conflicts(cloud):
+    t = cloud.register("进度")["token"]
+    state1 = {"records": {"ex-1": {"best": "AC", "code": "int main(){}\n"}}, "名字": "中文"}
+    r = cloud.request("PUT", "/v1/progress", {"revision": 0, "state": state1}, token=t)
+    assert (r.status, r.json()) == (200, {"revision": 1})
+    assert cloud.request("GET", "/v1/progress", token=t).json() == {"revision": 1, "state": state1}
+    # a second computer still on revision 0 is told the current revision and state
+    r = cloud.request("PUT", "/v1/progress", {"revision": 0, "state": {"records": {}}}, token=t)
+    assert r.status == 409
+    body = r.json()
+    assert "其他设备" in body["error"] and body["revision"] == 1 and body["state"] == state1
+    r = cloud.request("PUT", "/v1/progress", {"revision": 1, "state": {"records": {"x": 1}}}, token=t)
+    assert r.json() == {"revision": 2}
+    # the state is stored as its text, byte for byte
+    raw = '{"revision":2,"state":{ "b" : [1, 2.50, "\\u4e2d"] ,"a":{}}}'
+    assert cloud.request("PUT", "/v1/progress", raw, token=t).status == 200
+    got = cloud.request("GET", "/v1/progress", token=t)
+    assert got.body == b'{"revision":3,"state":{ "b" : [1, 2.50, "\\u4e2d"] ,"a":{}}}'
+    # accounts do not see each other's progress
+    t2 = cloud.register("进度2")["token"]
+    assert cloud.request("GET", "/v1/progress", token=t2).json() == {"revision": 0, "state": {}}
+
+
+def test_racing_puts_have_exactly_one_winner(cloud):
+    t = cloud.register("竞争")["token"]
+    for round_ in range(8):
+        revision = cloud.request("GET", "/v1/progress", token=t).json()["revision"]
+        barrier = threading.Barrier(2)
+        results = [None, None]
+
+        def put(i):
+            conn = cloud.connection()
+            conn.connect()
+            barrier.wait()
+            results[i] = cloud.request("PUT", "/v1/progress",
+                                       {"revision": revision, "state": {"by": i, "round": round_}},
+                                       token=t, conn=conn)
+            conn.close()
+
+        threads = [threading.Thread(target=put, args=(i,)) for i in range(2)]
+        for th in threads:
+            th.start()
+        for th in threads:
+            th.join()
+        statuses = sorted(r.status for r in results)
+        assert statuses == [200, 409], [(r.status, r.body) for r in results]
+        winner = next(i for i, r in enumerate(results) if r.status == 200)
+        loser = results[1 - winner].json()
+        assert loser["revision"] == revision + 1 and loser["state"] == {"by": winner, "round": round_}
+        assert cloud.request("GET", "/v1/progress", token=t).json() == {
+            "revision": revision + 1, "state": {"by": winner, "round": round_}}
+
+
+def test_body_limits(cloud):
+    t = cloud.register("大小")["token"]
+    # the largest state the service keeps: a conflict answer carrying it still fits in 4 MiB
+    state_room = MIB4 - 1024
+    big_state = '{"s":"' + "x" * (state_room - len('{"s":""}')) + '"}'
+    assert len(big_state) == state_room
+    r = cloud.request("PUT", "/v1/progress", '{"revision":0,"state":' + big_state + "}", token=t)
+    assert r.status == 200, r.body[:200]
+    conflict = cloud.request("PUT", "/v1/progress", '{"revision":0,"state":{}}', token=t)
+    assert conflict.status == 409 and len(conflict.body) <= MIB4
+    assert conflict.json()["state"]["s"] == "x" * (state_room - len('{"s":""}'))
+    # one byte more state, body still within 4 MiB: refused, nothing stored
+    r = cloud.request("PUT", "/v1/progress", '{"revision":1,"state":' + big_state[:-2] + 'x"}}', token=t)
+    assert r.status == 413 and "进度数据过大" in error_of(r)
+    # a body of exactly 4 MiB is read and judged on its content ...
+    head = '{"revision":1,"state":{"s":"'
+    exact = head + "y" * (MIB4 - len(head) - 3) + '"}}'
+    assert len(exact) == MIB4
+    r = cloud.request("PUT", "/v1/progress", exact, token=t)
+    assert r.status == 413 and "进度数据过大" in error_of(r)
+    # ... one byte more is refused as too large, on every route
+    for method, path in (("PUT", "/v1/progress"), ("POST", "/v1/register"), ("POST", "/v1/login")):
+        r = cloud.request(method, path, exact + " ", token=t)
+        assert r.status == 413 and "4 MiB" in error_of(r), (path, r.status)
+    assert cloud.request("GET", "/v1/progress", token=t).json()["revision"] == 1
+
+
+def test_chunked_bodies_are_refused(cloud):
+    with socket.create_connection((cloud.host, cloud.port), timeout=30) as s:
+        s.sendall(b"POST /v1/login HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n\r\n"
+                  b"2\r\n{}\r\n0\r\n\r\n")
+        got = b""
+        while chunk := s.recv(65536):
+            got += chunk
+    assert got.startswith(b"HTTP/1.1 411 ")
+    assert json.loads(got.split(b"\r\n\r\n", 1)[1])["error"]
+
+
+def test_health_and_access_log_without_secrets(cloud):
+    assert cloud.request("GET", "/health").json()["status"] == "ok"
+    reg = cloud.register("日志")
+    t = reg["token"]
+    cloud.request("PUT", "/v1/progress?token=" + t, {"revision": 0, "state": {"secret": "s3"}}, token=t)
+    cloud.request("POST", "/v1/logout", "{}", token=t)
+    wait_for(lambda: len(cloud.lines) >= 4, 30, "the access log")
+    log = "\n".join(cloud.lines)
+    for secret in (t, PASSWORD, reg["recovery"], "s3"):
+        assert secret not in log
+    requests = [line for line in cloud.lines if '"' in line]
+    assert [line.split('"')[1] for line in requests] == [
+        "GET /health", "POST /v1/register", "PUT /v1/progress", "POST /v1/logout"]
+    assert requests[1].split('"')[2].split()[0] == "201"
+
+
+# ---- durability ---------------------------------------------------------------------------
+
+def test_restart_keeps_accounts_tokens_and_states(start_cloud, tmp_path):
+    cloud = start_cloud()
+    accounts = {}
+    for i in range(5):
+        name = f"学生{i}"
+        t = cloud.register(name)["token"]
+        for rev in range(i):
+            assert cloud.request("PUT", "/v1/progress", {"revision": rev, "state": {"n": rev + 1, "who": name}},
+                                 token=t).status == 200
+        accounts[name] = t
+    assert cloud.stop() == 0
+    again = start_cloud()
+    for i, (name, t) in enumerate(accounts.items()):
+        expect = {"revision": i, "state": {"n": i, "who": name} if i else {}}
+        assert again.request("GET", "/v1/progress", token=t).json() == expect
+        assert again.login(name).status == 200
+
+
+def test_kill_during_a_burst_of_puts_loses_no_acknowledged_revision(start_cloud):
+    cloud = start_cloud(args=("--threads", "16"))
+    clients = []
+    for i in range(4):
+        clients.append(cloud.register(f"burst{i}")["token"])
+    acked = [0] * len(clients)
+    sent = [dict() for _ in clients]  # revision -> state sent for it
+    stop = threading.Event()
+
+    def writer(i):
+        conn = cloud.connection(timeout=30)
+        rev = 0
+        while not stop.is_set():
+            state = {"n": rev + 1, "pad": "p" * (rev % 7) * 100}
+            sent[i][rev + 1] = state
+            try:
+                r = cloud.request("PUT", "/v1/progress", {"revision": rev, "state": state}, token=clients[i], conn=conn)
+            except (OSError, http.client.HTTPException):
+                return
+            if r.status != 200:
+                return
+            rev = r.json()["revision"]
+            acked[i] = rev
+
+    threads = [threading.Thread(target=writer, args=(i,)) for i in range(len(clients))]
+    for th in threads:
+        th.start()
+    wait_for(lambda: min(acked) >= 5, 120, "the burst to get going")
+    cloud.proc.send_signal(signal.SIGKILL)
+    cloud.proc.wait(60)
+    stop.set()
+    for th in threads:
+        th.join(60)
+    again = start_cloud()
+    for i, t in enumerate(clients):
+        got = again.request("GET", "/v1/progress", token=t).json()
+        # every acknowledged revision is there; a later one may have landed unacknowledged,
+        # but always whole: the state sent for exactly that revision
+        assert got["revision"] >= acked[i]
+        assert got["state"] == sent[i][got["revision"]]
+
+
+def test_two_services_share_one_postgresql_database(postgres, tmp_path):
+    url = postgres.new_database()
+    # both start at once: the migrations run once, under a lock
+    a_b = []
+    ths = [threading.Thread(target=lambda d=d: a_b.append(CloudService.start(tmp_path / d, database=url)))
+           for d in ("a", "b")]
+    for th in ths:
+        th.start()
+    for th in ths:
+        th.join()
+    try:
+        a, b = a_b
+        t = a.register("共享")["token"]
+        assert b.login("共享").status == 200
+        assert b.request("GET", "/v1/progress", token=t).json() == {"revision": 0, "state": {}}
+        assert postgres.psql(url, "SELECT count(*) FROM schema_migrations").strip() == "1"
+        # two processes racing on one revision: exactly one wins
+        barrier = threading.Barrier(2)
+        results = {}
+
+        def put(svc, who):
+            conn = svc.connection()
+            conn.connect()
+            barrier.wait()
+            results[who] = svc.request("PUT", "/v1/progress", {"revision": 0, "state": {"by": who}}, token=t,
+                                       conn=conn).status
+            conn.close()
+
+        ths = [threading.Thread(target=put, args=(svc, who)) for svc, who in ((a, "a"), (b, "b"))]
+        for th in ths:
+            th.start()
+        for th in ths:
+            th.join()
+        assert sorted(results.values()) == [200, 409]
+        # a token ended on one process is ended on the other
+        assert a.request("POST", "/v1/logout", "{}", token=t).status == 200
+        assert b.request("GET", "/v1/progress", token=t).status == 401
+    finally:
+        for svc in a_b:
+            svc.stop()
+
+
+# ---- deployment ----------------------------------------------------------------------------
+
+@pytest.fixture(scope="module")
+def certificate(tmp_path_factory):
+    folder = tmp_path_factory.mktemp("tls")
+    cert, key = folder / "cert.pem", folder / "key.pem"
+    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
+                    "-subj", "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1",
+                    "-keyout", str(key), "-out", str(cert)], check=True, capture_output=True, timeout=120)
+    return cert, key
+
+
+@pytest.mark.parametrize("storage", ["sqlite"], indirect=True)
+def test_tls(start_cloud, certificate):
+    cloud = start_cloud(tls=certificate, listen="127.0.0.1:0")
+    assert cloud.url.startswith("https://")
+    t = cloud.register("加密")["token"]
+    assert cloud.request("GET", "/v1/progress", token=t).status == 200
+    # plain HTTP on the TLS port gets no answer
+    with socket.create_connection((cloud.host, cloud.port), timeout=30) as s:
+        s.sendall(b"GET /health HTTP/1.1\r\nHost: x\r\n\r\n")
+        try:
+            got = s.recv(100)
+        except ConnectionResetError:
+            got = b""
+    assert not got.startswith(b"HTTP/1.1 200")
+
+
+@pytest.mark.parametrize("args, message", [
+    (("--listen", "0.0.0.0:0"), "回环"),
+    (("--listen", "127.0.0.1:0", "--tls-cert", "/nonexistent"), "一起提供"),
+    (("--listen", "127.0.0.1"), "无效"),
+    (("--listen", "127.0.0.1:0", "--argon2-ops", "0"), "无效"),
+    (("--listen", "127.0.0.1:0", "--bogus", "1"), "未知参数"),
+])
+def test_refused_start_options(tmp_path, args, message):
+    p = subprocess.run([str(CLOUD), "--data", str(tmp_path / "d"), *args], capture_output=True, text=True,
+                       timeout=60)
+    assert p.returncode == 2 and message in p.stderr, (p.returncode, p.stderr)
+
+
+@pytest.mark.parametrize("storage", ["sqlite"], indirect=True)
+def test_sqlite_file_is_private_and_durable(start_cloud, tmp_path):
+    cloud = start_cloud()
+    cloud.register("文件")
+    db = tmp_path / "data" / "tavrin-cloud.sqlite3"
+    assert db.exists() and (db.stat().st_mode & 0o077) == 0
+    assert (tmp_path / "data").stat().st_mode & 0o077 == 0
+    import sqlite3
+    con = sqlite3.connect(f"file:{db}?mode=ro", uri=True)
+    try:
+        assert con.execute("PRAGMA journal_mode").fetchone()[0] == "wal"
+        # only hashes are stored
+        row = con.execute("SELECT password_hash, recovery_hash FROM accounts").fetchone()
+        assert row[0].startswith("$argon2id$") and row[1].startswith("$argon2id$")
+        assert all(len(h) == 64 for (h,) in con.execute("SELECT token_hash FROM tokens"))
+    finally:
+        con.close()

@@ -1,0 +1,187 @@
+// The progress merge on a table of cases: base, local, remote -> what must hold afterwards.
+import { test } from 'node:test';
+import assert from 'node:assert/strict';
+import { fileURLToPath } from 'node:url';
+
+await import(fileURLToPath(new URL('../../web/src/sync-merge.js', import.meta.url)));
+const { mergeStates, restoreEarlier, normalize } = globalThis.TavrinMerge;
+
+const rec = (fields) => ({ drafts: {}, attempts: 0, best: '', passDates: [], ...fields });
+
+const cases = [
+  {
+    name: 'attempts made on both sides add up from the base',
+    base: { records: { a: rec({ attempts: 3 }) } },
+    local: { records: { a: rec({ attempts: 5 }) } },
+    remote: { records: { a: rec({ attempts: 4 }) } },
+    check: (m) => assert.equal(m.records.a.attempts, 6),
+  },
+  {
+    name: 'first sync: no base, attempts of both sides count',
+    base: { records: {} },
+    local: { records: { a: rec({ attempts: 2 }) } },
+    remote: { records: { a: rec({ attempts: 3 }) } },
+    check: (m) => assert.equal(m.records.a.attempts, 5),
+  },
+  {
+    name: 'an exercise only one side knows is kept whole',
+    base: { records: {} },
+    local: { records: { a: rec({ attempts: 1, drafts: { c: 'int main(){}' } }) } },
+    remote: { records: { b: rec({ attempts: 2, best: 'accepted', passDates: ['2026-01-02'] }) } },
+    check: (m) => {
+      assert.deepEqual(m.records.a.drafts, { c: 'int main(){}' });
+      assert.equal(m.records.b.best, 'accepted');
+      assert.deepEqual(m.records.b.passDates, ['2026-01-02']);
+    },
+  },
+  {
+    name: 'pass dates are a union, sorted',
+    base: { records: { a: rec({ passDates: ['2026-01-01'] }) } },
+    local: { records: { a: rec({ passDates: ['2026-01-01', '2026-01-03'] }) } },
+    remote: { records: { a: rec({ passDates: ['2026-01-02', '2026-01-01'] }) } },
+    check: (m) => assert.deepEqual(m.records.a.passDates, ['2026-01-01', '2026-01-02', '2026-01-03']),
+  },
+  {
+    name: 'the best result is the best of both, whichever side is newer',
+    base: { records: { a: rec({ best: 'failed' }) } },
+    local: { records: { a: rec({ best: 'accepted', basis: 'x1', lastAt: 100, lastStatus: 'accepted' }) } },
+    remote: { records: { a: rec({ best: 'failed', lastAt: 200, lastStatus: 'failed' }) } },
+    check: (m) => {
+      assert.equal(m.records.a.best, 'accepted');
+      assert.equal(m.records.a.basis, 'x1');
+      assert.equal(m.records.a.lastAt, 200);
+      assert.equal(m.records.a.lastStatus, 'failed');
+    },
+  },
+  {
+    name: 'a draft changed on one side only takes that change',
+    base: { records: { a: rec({ drafts: { c: 'v0' } }) } },
+    local: { records: { a: rec({ drafts: { c: 'v0' } }) } },
+    remote: { records: { a: rec({ drafts: { c: 'v1' }, draftsAt: { c: 50 } }) } },
+    check: (m) => {
+      assert.equal(m.records.a.drafts.c, 'v1');
+      assert.equal(m.records.a.earlier, undefined);
+    },
+  },
+  {
+    name: 'a draft changed on both sides: the newer stays, the other is an earlier version',
+    base: { records: { a: rec({ drafts: { c: 'v0' } }) } },
+    local: { records: { a: rec({ drafts: { c: 'local' }, draftsAt: { c: 300 } }) } },
+    remote: { records: { a: rec({ drafts: { c: 'remote' }, draftsAt: { c: 200 } }) } },
+    check: (m) => {
+      assert.equal(m.records.a.drafts.c, 'local');
+      assert.deepEqual(m.records.a.earlier, [{ lang: 'c', code: 'remote', at: 200 }]);
+    },
+  },
+  {
+    name: 'the remote draft wins when it is newer, and the local one is kept',
+    base: { records: {} },
+    local: { records: { a: rec({ drafts: { cpp: 'L' }, draftsAt: { cpp: 1 } }) } },
+    remote: { records: { a: rec({ drafts: { cpp: 'R' }, draftsAt: { cpp: 2 } }) } },
+    check: (m) => {
+      assert.equal(m.records.a.drafts.cpp, 'R');
+      assert.deepEqual(m.records.a.earlier.map((e) => e.code), ['L']);
+    },
+  },
+  {
+    name: 'a draft removed on one side and edited on the other keeps the edit',
+    base: { records: { a: rec({ drafts: { c: 'v0' } }) } },
+    local: { records: { a: rec({ drafts: {} }) } },
+    remote: { records: { a: rec({ drafts: { c: 'v2' }, draftsAt: { c: 9 } }) } },
+    check: (m) => assert.equal(m.records.a.drafts.c, 'v2'),
+  },
+  {
+    name: 'a draft removed on one side and untouched on the other is removed',
+    base: { records: { a: rec({ drafts: { c: 'v0' } }) } },
+    local: { records: { a: rec({ drafts: {} }) } },
+    remote: { records: { a: rec({ drafts: { c: 'v0' } }) } },
+    check: (m) => assert.equal(m.records.a.drafts.c, undefined),
+  },
+  {
+    name: 'earlier versions from both sides are kept, without duplicates',
+    base: { records: {} },
+    local: { records: { a: rec({ drafts: { c: 'x' }, earlier: [{ lang: 'c', code: 'e1', at: 5 }] }) } },
+    remote: { records: { a: rec({ drafts: { c: 'x' }, earlier: [{ lang: 'c', code: 'e1', at: 5 }, { lang: 'c', code: 'e2', at: 7 }] }) } },
+    check: (m) => assert.deepEqual(m.records.a.earlier.map((e) => e.code), ['e2', 'e1']),
+  },
+  {
+    name: 'settings take the newer value when both changed, and a one-sided change otherwise',
+    base: { settings: { last: 'a', theme: 'light' }, records: {} },
+    local: { settings: { last: 'b', theme: 'light' }, settingsAt: { last: 10 }, records: {} },
+    remote: { settings: { last: 'c', theme: 'dark' }, settingsAt: { last: 20, theme: 5 }, records: {} },
+    check: (m) => {
+      assert.equal(m.settings.last, 'c');
+      assert.equal(m.settings.theme, 'dark');
+    },
+  },
+  {
+    name: 'older files with "exercises" are read as records',
+    base: {},
+    local: { version: 1, exercises: { a: rec({ attempts: 2 }) }, settings: {} },
+    remote: { records: { b: rec({ attempts: 1 }) } },
+    check: (m) => {
+      assert.equal(m.exercises, undefined);
+      assert.deepEqual(Object.keys(m.records).sort(), ['a', 'b']);
+    },
+  },
+  {
+    name: 'an empty service state ({}) keeps every local record',
+    base: { revision: 0 },
+    local: { records: { a: rec({ attempts: 4, best: 'accepted', passDates: ['2026-02-02'] }) } },
+    remote: {},
+    check: (m) => {
+      assert.equal(m.records.a.attempts, 4);
+      assert.equal(m.records.a.best, 'accepted');
+    },
+  },
+  {
+    name: 'fields the merge does not know survive',
+    base: { records: { a: rec({}) } },
+    local: { records: { a: rec({ lang: 'cpp', lastAt: 5 }) }, extra: { k: 1 } },
+    remote: { records: { a: rec({ note: 'n' }) } },
+    check: (m) => {
+      assert.equal(m.records.a.lang, 'cpp');
+      assert.equal(m.records.a.note, 'n');
+      assert.deepEqual(m.extra, { k: 1 });
+    },
+  },
+];
+
+for (const c of cases) {
+  test(c.name, () => {
+    const frozen = JSON.stringify([c.base, c.local, c.remote]);
+    const merged = mergeStates(c.base, c.local, c.remote);
+    c.check(merged);
+    assert.equal(JSON.stringify([c.base, c.local, c.remote]), frozen, 'inputs are left unchanged');
+    // Merging the result with either side again changes nothing (the next sync is quiet).
+    assert.deepEqual(mergeStates(merged, merged, merged), merged);
+  });
+}
+
+test('merging is symmetric in what it keeps', () => {
+  for (const c of cases) {
+    const a = mergeStates(c.base, c.local, c.remote);
+    const b = mergeStates(c.base, c.remote, c.local);
+    for (const id of Object.keys(a.records)) {
+      assert.equal(a.records[id].attempts, b.records[id].attempts, c.name);
+      assert.deepEqual(a.records[id].passDates, b.records[id].passDates, c.name);
+      assert.equal(a.records[id].best, b.records[id].best, c.name);
+      const codes = (m) => new Set([...Object.values(m.records[id].drafts), ...(m.records[id].earlier || []).map((e) => e.code)]);
+      assert.deepEqual(codes(a), codes(b), c.name);
+    }
+  }
+});
+
+test('an earlier version can be restored, and the replaced draft becomes an earlier one', () => {
+  const m = mergeStates(cases[6].base, cases[6].local, cases[6].remote);
+  const r = m.records.a;
+  assert.equal(restoreEarlier(r, 0, 999), true);
+  assert.equal(r.drafts.c, 'remote');
+  assert.equal(r.draftsAt.c, 999);
+  assert.deepEqual(r.earlier.map((e) => e.code), ['local']);
+  assert.equal(restoreEarlier(r, 5, 1), false);
+});
+
+test('normalize gives the empty form for anything that is not an object', () => {
+  for (const x of [null, [], 'x', 3, undefined]) assert.deepEqual(normalize(x), { records: {}, settings: {}, settingsAt: {} });
+});
