@@ -193,3 +193,105 @@ test('a "?" in the output is taken for a NUL byte only where that explains the d
   }
   assert.equal(nulSuspect({ status: 'runtime_error', expected: '3\n', actual: '3?\n' }), '');
 });
+
+import '../../web/src/sync-merge.js';
+import { trimHistory, mergeProgress, failuresInARow, historyEntry, HISTORY_PER_EXERCISE } from '../../web/src/lib/history.js';
+
+const entry = (at, status = 'failed', code = 'int main(void){return 0;}') => ({ at, lang: 'c', status, passed: 0, total: 3, code });
+
+test('history stays within its limits and drops the oldest first, each exercise keeping its newest', () => {
+  const many = { records: { a: { history: Array.from({ length: 30 }, (_, i) => entry(i)) } } };
+  assert.equal(trimHistory(many), 30 - HISTORY_PER_EXERCISE);
+  assert.deepEqual(many.records.a.history.map((e) => e.at), Array.from({ length: 20 }, (_, i) => i + 10));
+
+  // A small budget: the oldest entries go, across exercises, and every exercise keeps its newest.
+  const big = 'x'.repeat(1000);
+  const state = { records: {
+    a: { history: [entry(1, 'failed', big), entry(5, 'failed', big), entry(9, 'accepted', big)] },
+    b: { history: [entry(2, 'failed', big)] },
+    c: { history: [entry(3, 'failed', big), entry(4, 'failed', big)] },
+  } };
+  trimHistory(state, { budget: 3500 });
+  assert.deepEqual(Object.fromEntries(Object.entries(state.records).map(([id, r]) => [id, r.history.map((e) => e.at)])),
+    { a: [9], b: [2], c: [4] });
+  trimHistory(state, { budget: 1100 });
+  assert.deepEqual(Object.fromEntries(Object.entries(state.records).map(([id, r]) => [id, (r.history || []).map((e) => e.at)])),
+    { a: [9], b: [], c: [] });
+
+  // The whole file stays under the limit: history gives way to drafts.
+  const full = { records: { a: { drafts: { c: 'y'.repeat(3000) }, history: [entry(1, 'failed', big), entry(2, 'failed', big)] } } };
+  trimHistory(full, { fileRoom: 4500 });
+  assert.deepEqual(full.records.a.history.map((e) => e.at), [2]);
+
+  // Broken entries are dropped, never kept.
+  const broken = { records: { a: { history: [null, { at: 'x' }, entry(1)] } } };
+  trimHistory(broken);
+  assert.deepEqual(broken.records.a.history, [entry(1)]);
+});
+
+test('two pages\' progress merges per exercise and nothing either one recorded is lost', () => {
+  const M = globalThis.TavrinMerge;
+  const base = { version: 1, records: { sum: { drafts: { c: 'base' }, draftsAt: { c: 1 }, attempts: 1, best: 'failed', passDates: [], history: [entry(1)], days: ['2026-01-01'] } }, settings: {} };
+  const clone = (x) => JSON.parse(JSON.stringify(x));
+  const cases = [
+    {
+      what: 'different exercises',
+      local: (s) => { s.records.sum.drafts.c = 'A'; s.records.sum.draftsAt.c = 5; },
+      disk: (s) => { s.records.greet = { drafts: { c: 'B' }, draftsAt: { c: 6 }, attempts: 0, best: '', passDates: [] }; },
+      check: (m) => { assert.equal(m.records.sum.drafts.c, 'A'); assert.equal(m.records.greet.drafts.c, 'B'); },
+    },
+    {
+      what: 'the same draft: the newer stays, the other is an earlier version',
+      local: (s) => { s.records.sum.drafts.c = 'A'; s.records.sum.draftsAt.c = 5; },
+      disk: (s) => { s.records.sum.drafts.c = 'B'; s.records.sum.draftsAt.c = 7; },
+      check: (m) => { assert.equal(m.records.sum.drafts.c, 'B'); assert.deepEqual(m.records.sum.earlier.map((e) => e.code), ['A']); },
+    },
+    {
+      what: 'submissions on both pages: attempts add up, history and days are the union',
+      local: (s) => { const r = s.records.sum; r.attempts = 2; r.history.push(entry(10)); r.days.push('2026-01-02'); r.lastAt = 10; },
+      disk: (s) => { const r = s.records.sum; r.attempts = 3; r.history.push(entry(11), entry(12, 'accepted')); r.days.push('2026-01-03'); r.best = 'accepted'; r.lastAt = 12; },
+      check: (m) => {
+        const r = m.records.sum;
+        assert.equal(r.attempts, 4);
+        assert.equal(r.best, 'accepted');
+        assert.deepEqual(r.history.map((e) => e.at), [1, 10, 11, 12]);
+        assert.deepEqual(r.days, ['2026-01-01', '2026-01-02', '2026-01-03']);
+      },
+    },
+    {
+      what: 'tips seen on either page stay seen',
+      local: (s) => { s.records.sum.tips = ['让输入处理更稳健']; },
+      disk: (s) => { s.records.sum.tips = ['检查动态内存的释放']; },
+      check: (m) => assert.deepEqual(m.records.sum.tips.sort(), ['检查动态内存的释放', '让输入处理更稳健'].sort()),
+    },
+    {
+      what: 'an older file that keeps the map under "exercises"',
+      local: (s) => { s.records.sum.drafts.c = 'A'; s.records.sum.draftsAt.c = 5; },
+      disk: (s) => { s.exercises = s.records; delete s.records; },
+      check: (m) => { assert.equal(m.records.sum.drafts.c, 'A'); assert.equal(m.exercises, undefined); },
+    },
+  ];
+  for (const c of cases) {
+    const local = clone(base);
+    const disk = clone(base);
+    c.local(local);
+    c.disk(disk);
+    const merged = mergeProgress(M, base, local, disk);
+    c.check(merged, c.what);
+    // Nobody else wrote: the page's own progress comes back as it is.
+    assert.deepEqual(mergeProgress(M, base, local, base).records, M.normalize(local).records, `${c.what}: a page alone`);
+  }
+});
+
+test('failures in a row count back to the last pass', () => {
+  const cases = [
+    [[], 0],
+    [['failed'], 1],
+    [['accepted', 'failed', 'compile_error', 'failed'], 3],
+    [['failed', 'failed', 'accepted'], 0],
+  ];
+  for (const [statuses, want] of cases) {
+    assert.equal(failuresInARow({ history: statuses.map((s, i) => entry(i, s)) }), want, statuses.join(','));
+  }
+  assert.deepEqual(historyEntry({ status: 'failed', passed: 1, total: 4 }, 'cpp', 'x', 7), { at: 7, lang: 'cpp', status: 'failed', passed: 1, total: 4, code: 'x' });
+});

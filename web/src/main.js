@@ -4,7 +4,7 @@ import { $, el, clear, toast, ask, show } from './lib/dom.js';
 import { readToken, hasToken, call, callBytes, NO_SERVICE } from './lib/api.js';
 import { bankQuestions, questionLang, judgingBasis, bankChanges } from './lib/bank.js';
 import {
-  progress, loadProgress, saveProgress, record, saveDraft, dropDraft, noteVerdict, noteDay, restamp, setting, changed,
+  progress, loadProgress, saveProgress, saveOnLeave, pullProgress, record, saveDraft, dropDraft, noteVerdict, noteDay, restamp, setting, changed,
   isPassed, seenTips, noteTips,
 } from './lib/progress.js';
 import { createEditor, FONT_SIZES } from './lib/editor.js';
@@ -14,6 +14,8 @@ import { setupFilters, renderList } from './views/list.js';
 import { renderStatement } from './views/statement.js';
 import { renderVerdict, renderError, renderBusy } from './views/verdict.js';
 import { renderProgress } from './views/progress-view.js';
+import { renderHistory } from './views/history-view.js';
+import { failuresInARow } from './lib/history.js';
 import { renderBankView, showBankMessage } from './views/bank-view.js';
 
 const app = {
@@ -150,11 +152,30 @@ function refreshList() {
 }
 
 function selectPane(which) {
-  const result = which === 'result';
-  $('#tab-statement').setAttribute('aria-selected', String(!result));
-  $('#tab-result').setAttribute('aria-selected', String(result));
-  show($('#statement'), !result);
-  show($('#result'), result);
+  for (const name of ['statement', 'result', 'history']) {
+    $('#tab-' + name).setAttribute('aria-selected', String(name === which));
+    show($('#' + name), name === which);
+  }
+  if (which === 'history') drawHistory();
+}
+
+function drawHistory() {
+  if (!app.current) return;
+  renderHistory(record(app.current.id), {
+    current: () => editor.code,
+    restore: (e) => {
+      if (e.lang !== app.lang) { app.lang = e.lang; const r = record(app.current.id, true); r.lang = e.lang; changed(); markLang(); }
+      editor.replace(e.code);
+      toast('这次提交的代码已放回编辑器。按 Ctrl+Z 可以撤销。', 'ok');
+    },
+  });
+}
+
+function markLang() {
+  for (const b of document.querySelectorAll('.lang-switch [data-lang]')) {
+    b.setAttribute('aria-checked', String(b.dataset.lang === app.lang));
+  }
+  updateCompilerNote();
 }
 
 // ---- judging ----------------------------------------------------------------
@@ -193,7 +214,7 @@ async function judge(mode) {
   else entry.error = '程序的回答无法识别。';
   app.verdicts.set(q.id, entry);
   if (entry.verdict && mode !== 'sample') {
-    noteVerdict(q, entry.verdict);
+    noteVerdict(q, entry.verdict, new Date(), { lang, code });
     refreshList();
     cloudHook('afterVerdict');
   }
@@ -232,6 +253,10 @@ function showResult(entry) {
       onNext: next ? () => openExercise(next.id, { focus: true }) : null,
       seenTips: seenTips(id),
       noteTips: (titles) => noteTips(id, titles),
+      failures: failuresInARow(record(id)),
+      reference: app.current.reference,
+      confirm: (title, text, yes) => ask(title, text, [{ label: yes, value: true, primary: true }, { label: '再想想', value: false }]),
+      onSawSolution: () => { const r = record(id, true); r.sawSolution = (r.sawSolution || 0) + 1; changed(); },
     });
     if (entry.lang === app.lang) {
       const shown = diags.filter((d) => d.severity !== 'note');
@@ -401,6 +426,8 @@ function onProgressEvent(kind) {
   if (kind === 'conflict') {
     box.textContent = '没有保存';
     banner(progress.lastError || '账号已经切换，旧请求未写入。请重新打开页面。', { label: '重新打开页面', run: () => location.reload() });
+  } else if (kind === 'merged') {
+    followOtherPage();
   } else if (kind === 'stopped') {
     showStopped();
   } else if (kind === 'error') {
@@ -414,6 +441,23 @@ function onProgressEvent(kind) {
   } else {
     box.textContent = '保存中…';
   }
+}
+
+// Another page saved progress that this page has now merged in: the list and
+// marks follow, and so does the editor when the merged draft of the open
+// exercise is not the text on screen (the newer of the two won; the other is
+// one Ctrl+Z away and kept among the earlier versions).
+function followOtherPage() {
+  refreshList();
+  if (!app.current) return;
+  const r = record(app.current.id);
+  const draft = r && r.drafts ? r.drafts[app.lang] : undefined;
+  const want = typeof draft === 'string' ? draft : starterFor(app.current);
+  if (want !== editor.code) {
+    editor.replace(want);
+    toast('另一个页面保存了这道题较新的代码，已经换上。按 Ctrl+Z 可以换回刚才的代码。', 'info', 7000);
+  }
+  if (app.view === 'progress') showView('progress');
 }
 
 // Ctrl+S: the draft goes to the progress file now (never the browser's "save page").
@@ -521,6 +565,7 @@ function wire() {
   for (const b of document.querySelectorAll('.lang-switch [data-lang]')) b.addEventListener('click', () => switchLang(b.dataset.lang));
   $('#tab-statement').addEventListener('click', () => selectPane('statement'));
   $('#tab-result').addEventListener('click', () => selectPane('result'));
+  $('#tab-history').addEventListener('click', () => selectPane('history'));
   $('#run-samples').addEventListener('click', () => judge('sample'));
   $('#submit').addEventListener('click', () => judge('tests'));
   $('#reset-code').addEventListener('click', resetCode);
@@ -529,8 +574,13 @@ function wire() {
   document.addEventListener('keydown', onKey);
   progress.onChange = onProgressEvent;
   // Last chance to write drafts when the page goes away.
-  window.addEventListener('pagehide', () => { if (progress.dirty) saveProgress({ keepalive: true }); });
-  document.addEventListener('visibilitychange', () => { if (document.visibilityState === 'hidden' && progress.dirty) saveProgress({ keepalive: true }); });
+  window.addEventListener('pagehide', saveOnLeave);
+  // A hidden page is still alive: an ordinary save merges with what other pages wrote.
+  document.addEventListener('visibilitychange', () => {
+    if (document.visibilityState === 'hidden') { if (progress.dirty) saveProgress(); }
+    else pullProgress();
+  });
+  window.addEventListener('focus', () => pullProgress());
 }
 
 // ---- account and sync (cloud.js) ------------------------------------------------

@@ -57,9 +57,69 @@ export function renderVerdict(host, verdict, ctx) {
     host.append(renderDiagnostics(verdict.diagnostics || '', diags, !verdict.compiled, ctx.goTo));
   }
   if (cases.length) host.append(renderCases(cases, ctx, h.caseIndex));
+  if (verdict.status !== 'accepted' && ctx.mode !== 'sample' && ctx.failures >= HELP_AFTER) host.append(helpLadder(verdict, ctx));
   const suggestions = Array.isArray(verdict.suggestions) ? verdict.suggestions : [];
   if (suggestions.length) host.append(renderSuggestions(suggestions, ctx));
   return diags;
+}
+
+// After this many failed submissions in a row the page offers help.
+export const HELP_AFTER = 3;
+
+// First a hint drawn from the first failing case and the advice; then, asked
+// for and confirmed, the exercise's reference solution.
+function helpLadder(verdict, ctx) {
+  const box = el('section', { class: 'help-ladder', id: 'help-ladder', 'aria-label': '帮助' },
+    el('h3', { text: `已经连续 ${ctx.failures} 次没通过，需要帮忙吗？` }));
+  const steps = el('div', { class: 'help-steps' });
+  const hintButton = el('button', { type: 'button', class: 'btn btn-small', id: 'help-hint', text: '第一步：给我一个提示' });
+  const solutionButton = el('button', { type: 'button', class: 'btn btn-small', id: 'help-solution', text: '第二步：看参考答案', hidden: true });
+  hintButton.addEventListener('click', () => {
+    hintButton.hidden = true;
+    steps.append(el('div', { class: 'help-hint' }, ...hintFor(verdict, ctx)));
+    solutionButton.hidden = false;
+  });
+  solutionButton.addEventListener('click', async () => {
+    const sure = await ctx.confirm('看参考答案？', '先自己再想一想效果最好。看完以后，建议关掉答案，自己从头写一遍再提交。', '看答案');
+    if (!sure) return;
+    solutionButton.hidden = true;
+    if (ctx.onSawSolution) ctx.onSawSolution();
+    steps.append(typeof ctx.reference === 'string' && ctx.reference
+      ? el('div', { class: 'help-solution' }, el('div', { class: 'io-title', text: '参考答案（只是一种写法）' }), el('pre', { class: 'io', text: ctx.reference }))
+      : el('p', { class: 'help-solution', text: '这道题没有附参考答案。' }));
+  });
+  box.append(steps, el('div', { class: 'row' }, hintButton, solutionButton));
+  return box;
+}
+
+function hintFor(verdict, ctx) {
+  const parts = [];
+  const cases = Array.isArray(verdict.cases) ? verdict.cases : [];
+  const c = cases.find((x) => x.status !== 'passed' && x.status !== 'skipped');
+  const unit = '测试点';
+  if (verdict.status === 'compile_error') {
+    const first = parseDiagnostics(verdict.diagnostics).find((d) => d.severity === 'error');
+    const hint = first ? hintsFor([first])[0] : '';
+    parts.push(el('p', null, first ? `先看第 ${first.line} 行：${hint || first.message}` : '先让代码能编译通过：看编译器报告的第一个错误。'));
+  } else if (c && 'input' in c) {
+    parts.push(el('p', null, `拿第 ${c.index} 个${unit}在纸上走一遍：输入是`, el('code', { text: short(c.input) || '（没有输入）' }),
+      '，应该输出', el('code', { text: short(c.expected) }), '，你的程序输出了', el('code', { text: short(c.actual) || '（什么也没有）' }), '。'));
+    if (c.status === 'wrong_answer') {
+      const d = firstDifference(c.expected, c.actual, ctx.compare, { code: ctx.code });
+      if (d) parts.push(el('p', { text: d.note }));
+    } else {
+      const e = explainExit(c.exitCode);
+      parts.push(el('p', { text: c.status === 'timeout' ? CASE_EXPLAIN.timeout : e ? e.detail : CASE_EXPLAIN[c.status] || '' }));
+    }
+  }
+  const advice = (Array.isArray(verdict.suggestions) ? verdict.suggestions : []).find((x) => x.level === 'warning');
+  if (advice) parts.push(el('p', null, el('strong', { text: advice.title }), '：', advice.detail));
+  return parts;
+}
+
+function short(text, max = 60) {
+  const t = String(text || '').trim();
+  return t.length > max ? t.slice(0, max) + '…' : t;
 }
 
 function suggestionItem(s) {
@@ -266,7 +326,7 @@ function differingTokens(e, a) {
 // Both outputs in one table, line beside line, so they scroll together. Line
 // numbers live in a gutter drawn by CSS: selecting or copying the output never
 // takes them along.
-export function diffView(expected, actual, compare, actualTitle = '实际输出', { nul = false } = {}) {
+export function diffView(expected, actual, compare, actualTitle = '实际输出', { nul = false, expectedTitle = '预期输出', emptyText = '（程序没有输出）' } = {}) {
   const { rows, expected: exp, actual: act } = lineDiff(expected, actual, compare);
   const folded = foldRows(rows);
   const body = el('tbody');
@@ -289,11 +349,11 @@ export function diffView(expected, actual, compare, actualTitle = '实际输出'
   }
   if (!act.length) {
     body.append(el('tr', { class: 'row-empty' }, el('td', { class: 'ln' }), el('td', { class: 'txt' }), el('td', { class: 'ln' }),
-      el('td', { class: 'txt empty-output', text: '（程序没有输出）' })));
+      el('td', { class: 'txt empty-output', text: emptyText })));
   }
   const table = el('table', { class: 'diff-table' },
     el('colgroup', null, el('col', { class: 'col-ln' }), el('col'), el('col', { class: 'col-ln' }), el('col')),
-    el('thead', null, el('tr', null, el('th', { class: 'ln' }), el('th', { class: 'io-title', text: '预期输出' }),
+    el('thead', null, el('tr', null, el('th', { class: 'ln' }), el('th', { class: 'io-title', text: expectedTitle }),
       el('th', { class: 'ln' }), el('th', { class: 'io-title', text: actualTitle }))),
     body);
   const scroller = el('div', { class: 'diff-scroll', tabindex: '0', 'aria-label': '预期输出和实际输出逐行对照' }, table);
