@@ -4,3 +4,7 @@
 // Body of POST /api/judge in, verdict or error JSON out (malloc'ed; the caller frees).
 // A second submission while one runs is refused, never queued.
 char* judge_code(const char* body);
+
+// Body of POST /api/run ({"code","lang","input"}) in: compiles the code and runs it once on
+// the learner's own input, under the judge's limits and sandbox; shares the judge's busy flag.
+char* judge_run(const char* body);

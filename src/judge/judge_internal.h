@@ -52,3 +52,15 @@ void compile_failure_advice(text_buffer* list, int* count, bool cpp, const run_r
                             const char* code);
 void result_advice(text_buffer* list, int* count, bool cpp, const judge_counters& c,
                    const char* diagnostics, const char* code);
+
+// --- languages, shared by the judge and the run-only mode ---
+struct judge_language {
+  const char* label;          // in the log
+  const char* compiler_name;  // in the log
+  const std::string* compiler;
+  const char* source_name;
+  uint32_t compile_ms;
+  const char* arguments;      // after the quoted compiler path and one blank
+  const char* missing_message;
+};
+const judge_language& judge_language_for(bool cpp);

@@ -257,3 +257,12 @@ char* judge_code(const char* body) {
   judging.exchange(0);
   return answer ? answer : json_error("评测发生错误。");
 }
+
+const judge_language& judge_language_for(bool cpp) {
+  static const judge_language c{lang_c.label, lang_c.compiler_name, lang_c.compiler, lang_c.source_name,
+                                lang_c.compile_ms, lang_c.arguments, lang_c.missing_message};
+  static const judge_language cxx{lang_cpp.label, lang_cpp.compiler_name, lang_cpp.compiler,
+                                  lang_cpp.source_name, lang_cpp.compile_ms, lang_cpp.arguments,
+                                  lang_cpp.missing_message};
+  return cpp ? cxx : c;
+}

@@ -11,10 +11,11 @@ import { createEditor, FONT_SIZES } from './lib/editor.js';
 import { hintsFor } from './lib/diagnostics.js';
 import { inDesktop, post, listen, saveFile } from './lib/bridge.js';
 import { setupFilters, renderList } from './views/list.js';
-import { renderStatement } from './views/statement.js';
+import { renderStatement, onTrySample } from './views/statement.js';
 import { renderVerdict, renderError, renderBusy } from './views/verdict.js';
 import { renderProgress } from './views/progress-view.js';
 import { renderHistory } from './views/history-view.js';
+import { setupTry, tryInput, tryBusy, showTry } from './views/try-view.js';
 import { failuresInARow } from './lib/history.js';
 import { renderBankView, showBankMessage } from './views/bank-view.js';
 
@@ -152,7 +153,7 @@ function refreshList() {
 }
 
 function selectPane(which) {
-  for (const name of ['statement', 'result', 'history']) {
+  for (const name of ['statement', 'result', 'try', 'history']) {
     $('#tab-' + name).setAttribute('aria-selected', String(name === which));
     show($('#' + name), name === which);
   }
@@ -224,6 +225,25 @@ async function judge(mode) {
   }
 }
 
+// 自测: the code in the editor on the learner's own input.
+function openTry(text) {
+  tryInput(text);
+  selectPane('try');
+}
+
+async function runOwnInput(input) {
+  if (!app.current) return;
+  if (app.busy) { toast('正在评测，请等这一次完成。'); return; }
+  const q = app.current;
+  setBusy('运行中…');
+  tryBusy('编译并运行中…');
+  const { data } = await call('/api/run', { method: 'POST', body: { code: editor.code, lang: app.lang, input } });
+  setBusy('');
+  if (data.error === NO_SERVICE) showStopped();
+  if (!data.error) noteDay(q.id);
+  showTry(data, (line, col) => editor.goTo(line, col));
+}
+
 // The next exercise in the list's order that is not passed yet (wrapping round).
 function nextExercise(q) {
   const list = app.questions;
@@ -254,6 +274,7 @@ function showResult(entry) {
       seenTips: seenTips(id),
       noteTips: (titles) => noteTips(id, titles),
       failures: failuresInARow(record(id)),
+      onTryInput: openTry,
       reference: app.current.reference,
       confirm: (title, text, yes) => ask(title, text, [{ label: yes, value: true, primary: true }, { label: '再想想', value: false }]),
       onSawSolution: () => { const r = record(id, true); r.sawSolution = (r.sawSolution || 0) + 1; changed(); },
@@ -566,6 +587,9 @@ function wire() {
   $('#tab-statement').addEventListener('click', () => selectPane('statement'));
   $('#tab-result').addEventListener('click', () => selectPane('result'));
   $('#tab-history').addEventListener('click', () => selectPane('history'));
+  $('#tab-try').addEventListener('click', () => selectPane('try'));
+  setupTry({ onRun: runOwnInput });
+  onTrySample(openTry);
   $('#run-samples').addEventListener('click', () => judge('sample'));
   $('#submit').addEventListener('click', () => judge('tests'));
   $('#reset-code').addEventListener('click', resetCode);

@@ -26,6 +26,12 @@ function copyButton(text, what) {
   });
 }
 
+let tryHandler = null;
+// onTry(text): puts a sample's input into 自测.
+export function onTrySample(fn) {
+  tryHandler = fn;
+}
+
 export function renderStatement(q) {
   const host = clear($('#statement'));
   if (!q) {
@@ -50,7 +56,8 @@ export function renderStatement(q) {
     host.append(el('section', { class: 'st-section sample' },
       el('h3', { text: samples.length > 1 ? `样例 ${i + 1}` : '样例' }),
       el('div', { class: 'sample-grid' },
-        el('div', { class: 'sample-box' }, el('div', { class: 'sample-head' }, el('span', { text: '输入' }), copyButton(input, '样例输入')),
+        el('div', { class: 'sample-box' }, el('div', { class: 'sample-head' }, el('span', { text: '输入' }),
+          el('span', null, tryHandler ? el('button', { type: 'button', class: 'btn btn-tiny try-sample', text: '自测', title: '把这组输入放进自测', onclick: () => tryHandler(input) }) : null, ' ', copyButton(input, '样例输入'))),
           el('pre', { class: 'io', text: input || '（无输入）' })),
         el('div', { class: 'sample-box' }, el('div', { class: 'sample-head' }, el('span', { text: '输出' }), copyButton(output, '样例输出')),
           el('pre', { class: 'io', text: output })))));
