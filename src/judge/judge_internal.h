@@ -64,3 +64,10 @@ struct judge_language {
   const char* missing_message;
 };
 const judge_language& judge_language_for(bool cpp);
+
+// --- progress of the running submission (progress.cpp) ---
+#include <atomic>
+extern std::atomic<int> judge_running_case;
+extern std::atomic<int> judge_case_total;
+extern std::atomic<int> judge_stop_requested;
+void judge_progress_reset();

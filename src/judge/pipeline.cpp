@@ -94,7 +94,14 @@ void judge_cases(submission& s, int question, bool sample_mode,
   const std::string run_line = cut_command_line("\"" + exe_path + "\"");
   const char* id = s.id.get();
   int element = array + 1;
+  judge_case_total.store(c.total);
   for (int index = 1; index <= c.total; ++index, element = s.bank.tokens[element].next) {
+    if (judge_stop_requested.load()) {  // the learner stopped it: the rest are not run
+      for (int rest = index; rest <= c.total; ++rest)
+        b_fmt(&s.cases, "%s{\"index\":%d,\"status\":\"skipped\",\"ms\":0}", rest > 1 ? "," : "", rest);
+      break;
+    }
+    judge_running_case.store(index);
     cstr input(j_str(&s.bank, j_get(&s.bank, element, "input")));
     cstr expected(j_str(&s.bank, j_get(&s.bank, element, "output")));
     const char* in_text = input ? input.get() : "";
@@ -249,6 +256,7 @@ char* judge_code(const char* body) {
   int idle = 0;
   if (!judging.compare_exchange_strong(idle, 1))
     return json_error("已有代码正在评测，请等待本次完成。");
+  judge_progress_reset();
   char* answer = nullptr;
   {
     submission s;

@@ -119,6 +119,7 @@ char* judge_run(const char* body) {
   int idle = 0;
   if (!judging.compare_exchange_strong(idle, 1))
     return json_error("已有代码正在评测，请等待本次完成。");
+  judge_progress_reset();
   char* answer = nullptr;
   {
     run_request s;

@@ -217,3 +217,36 @@ test('tips about the code as written come once per exercise, below the result', 
   assert.deepEqual(problems, []);
   await page.close();
 });
+
+test('while judging the page names the running case, and the learner can stop it', async (t) => {
+  const opened = await open(t);
+  if (!opened) return;
+  const { page, problems } = opened;
+  const idle = await app.api('/api/judge/progress');
+  assert.deepEqual(idle.data, { running: false, case: 0, total: 0, stopping: false });
+  const attempts = app.readState()?.records?.sum?.attempts ?? 0;
+  await page.click('.exercise-item[data-id="sum"]');
+  // Every case takes about 0.6 s of computing before it answers.
+  await setCode(page, '#include <stdio.h>\n#include <time.h>\nint main(void)\n{\n    int a, b;\n    clock_t t = clock();\n    while (clock() - t < CLOCKS_PER_SEC * 6 / 10) {}\n    if (scanf("%d %d", &a, &b) != 2) return 1;\n    printf("%d\\n", a + b);\n    return 0;\n}\n');
+  await page.evaluate(() => document.querySelector('#result').replaceChildren());
+  await page.click('#submit');
+  await waitFor(async () => /第 [12]\/4 个测试点/.test(await page.textContent('#judge-where').catch(() => '')), 30000, 'the running case named');
+  assert.ok(await page.isVisible('#stop-judge'));
+  await page.screenshot({ path: join(SHOTS, 'judging-progress-1366x768.png') });
+  await page.click('#stop-judge');
+  await page.waitForSelector('.verdict-head', { timeout: 30000 });
+  const title = await page.textContent('.verdict-status');
+  const ran = Number(/^已停止 · 运行了 (\d)\/4 个测试点$/.exec(title)?.[1]);
+  assert.ok(ran >= 1 && ran < 4, title);
+  const rows = await page.$$eval('.case-row .case-status', (r) => r.map((x) => x.textContent));
+  assert.deepEqual(rows.slice(ran), Array(4 - ran).fill('没有运行'));
+  assert.equal(await page.isVisible('#stop-judge'), false);
+  await page.waitForTimeout(1500);
+  assert.equal(app.readState()?.records?.sum?.attempts ?? 0, attempts, 'a stopped run is not counted');
+  // The next submission runs in full again.
+  await setCode(page, SUM_REFERENCE);
+  await page.click('#submit');
+  await page.waitForSelector('.verdict-status:has-text("全部通过 4/4")', { timeout: 60000 });
+  assert.deepEqual(problems, []);
+  await page.close();
+});

@@ -183,17 +183,44 @@ function markLang() {
 
 let busyTimer = 0;
 
-function setBusy(label) {
+let pollTimer = 0;
+const judgeState = { where: '', stopAsked: false };
+
+// label: what runs; track: ask the program which case runs and offer to stop.
+function setBusy(label, { track = false } = {}) {
   app.busy = !!label;
-  for (const id of ['#run-samples', '#submit']) $(id).disabled = app.busy;
+  for (const id of ['#run-samples', '#submit', '#try-run']) { const b = $(id); if (b) b.disabled = app.busy; }
   const busy = $('#busy');
   clearInterval(busyTimer);
+  clearInterval(pollTimer);
+  judgeState.where = '';
   if (!label) { busy.hidden = true; return; }
+  judgeState.stopAsked = false;
   const started = performance.now();
-  const tick = () => { busy.textContent = `${label} ${((performance.now() - started) / 1000).toFixed(1)} 秒`; };
+  const tick = () => {
+    busy.textContent = `${label} ${((performance.now() - started) / 1000).toFixed(1)} 秒`;
+    const where = $('#judge-where');
+    if (where) where.textContent = judgeState.where;
+  };
   tick();
   busy.hidden = false;
   busyTimer = setInterval(tick, 100);
+  if (track) {
+    const unit = label.startsWith('运行样例') ? '样例' : '测试点';
+    pollTimer = setInterval(async () => {
+      const { data } = await call('/api/judge/progress');
+      if (!app.busy || !data || data.running !== true) return;
+      judgeState.where = data.stopping ? '正在停止…' : data.case > 0 ? `第 ${data.case}/${data.total} 个${unit}` : '编译中';
+    }, 250);
+  }
+}
+
+async function stopJudging() {
+  judgeState.stopAsked = true;
+  const button = $('#stop-judge');
+  if (button) button.disabled = true;
+  judgeState.where = '正在停止…';
+  await call('/api/judge/stop', { method: 'POST', body: '{}' });
 }
 
 async function judge(mode) {
@@ -203,18 +230,22 @@ async function judge(mode) {
   const lang = app.lang;
   const code = editor.code;
   const label = mode === 'sample' ? '运行样例中…' : '评测中…';
-  setBusy(label);
-  renderBusy($('#result'), label);
+  setBusy(label, { track: true });
+  renderBusy($('#result'), label, el('span', { class: 'judge-where' },
+    el('span', { id: 'judge-where' }),
+    el('button', { type: 'button', id: 'stop-judge', class: 'btn btn-small', text: '停止', title: '当前测试点跑完后停止，剩下的不再运行', onclick: stopJudging })));
   selectPane('result');
   const { data } = await call('/api/judge', { method: 'POST', body: { id: q.id, code, mode, lang } });
   setBusy('');
-  const entry = { mode, lang, compare: q.compare, code };
+  const stopped = judgeState.stopAsked && Array.isArray(data.cases) && data.cases.some((c) => c.status === 'skipped');
+  const entry = { mode, lang, compare: q.compare, code, stopped };
   if (mode === 'sample' && !data.error) noteDay(q.id);
   if (typeof data.error === 'string') { entry.error = data.error; if (data.error === NO_SERVICE) showStopped(); }
   else if (typeof data.status === 'string') entry.verdict = data;
   else entry.error = '程序的回答无法识别。';
   app.verdicts.set(q.id, entry);
-  if (entry.verdict && mode !== 'sample') {
+  // A run the learner stopped is no result: it is shown, not counted.
+  if (entry.verdict && mode !== 'sample' && !stopped) {
     noteVerdict(q, entry.verdict, new Date(), { lang, code });
     refreshList();
     cloudHook('afterVerdict');
@@ -267,7 +298,7 @@ function showResult(entry) {
     const id = app.current.id;
     const next = nextExercise(app.current);
     const diags = renderVerdict(host, v, {
-      mode: entry.mode, lang: entry.lang, compare: entry.compare, code: entry.code || '',
+      mode: entry.mode, lang: entry.lang, compare: entry.compare, code: entry.code || '', stopped: !!entry.stopped,
       goTo: (line, col) => editor.goTo(line, col),
       onSubmit: () => judge('tests'),
       onNext: next ? () => openExercise(next.id, { focus: true }) : null,

@@ -44,9 +44,13 @@ export function firstFailure(verdict) {
 
 // { tone: 'good'|'bad'|'warn', title, score, invite } for a verdict;
 // ctx: { mode: 'sample'|'tests', compare }.
-export function headline(verdict, { mode = 'tests', compare = 'tokens' } = {}) {
+export function headline(verdict, { mode = 'tests', compare = 'tokens', stopped = false } = {}) {
   const unit = mode === 'sample' ? '样例' : '测试点';
   const { passed = 0, total = 0 } = verdict;
+  if (stopped) {
+    const ran = (Array.isArray(verdict.cases) ? verdict.cases : []).filter((c) => c.status !== 'skipped').length;
+    return { tone: 'warn', title: `已停止 · 运行了 ${ran}/${total} 个${unit}`, score: `通过 ${passed} 个`, caseIndex: (firstFailure(verdict) || {}).index };
+  }
   if (verdict.status === 'compile_error') {
     const first = parseDiagnostics(verdict.diagnostics).find((d) => d.severity === 'error');
     return { tone: 'warn', title: first ? `编译错误 · 第 ${first.line} 行` : '编译错误', score: '没有运行' };

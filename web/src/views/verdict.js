@@ -45,7 +45,7 @@ export function renderVerdict(host, verdict, ctx) {
   if (verdict.status === 'accepted' && ctx.mode !== 'sample' && ctx.onNext) {
     actions.append(el('button', { type: 'button', class: 'btn btn-primary btn-small', id: 'next-exercise', text: '下一题 →', onclick: ctx.onNext }));
   }
-  const head = el('div', { class: 'verdict-head verdict-' + verdict.status, role: 'status' },
+  const head = el('div', { class: 'verdict-head verdict-' + (ctx.stopped ? 'stopped' : verdict.status), role: 'status' },
     el('div', { class: 'verdict-status', text: h.title }),
     h.score ? el('div', { class: 'verdict-score', text: h.score }) : null,
     el('div', { class: 'verdict-meta', text: `${ctx.mode === 'sample' ? '运行样例' : '提交评测'} · ${ctx.lang === 'cpp' ? 'C++11' : 'C99'} · 编译用了 ${verdict.compileMs} 毫秒` }),
@@ -57,7 +57,7 @@ export function renderVerdict(host, verdict, ctx) {
     host.append(renderDiagnostics(verdict.diagnostics || '', diags, !verdict.compiled, ctx.goTo));
   }
   if (cases.length) host.append(renderCases(cases, ctx, h.caseIndex));
-  if (verdict.status !== 'accepted' && ctx.mode !== 'sample' && ctx.failures >= HELP_AFTER) host.append(helpLadder(verdict, ctx));
+  if (verdict.status !== 'accepted' && ctx.mode !== 'sample' && !ctx.stopped && ctx.failures >= HELP_AFTER) host.append(helpLadder(verdict, ctx));
   const suggestions = Array.isArray(verdict.suggestions) ? verdict.suggestions : [];
   if (suggestions.length) host.append(renderSuggestions(suggestions, ctx));
   return diags;
