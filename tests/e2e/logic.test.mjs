@@ -231,7 +231,7 @@ test('history stays within its limits and drops the oldest first, each exercise 
 
 test('two pages\' progress merges per exercise and nothing either one recorded is lost', () => {
   const M = globalThis.TavrinMerge;
-  const base = { version: 1, records: { sum: { drafts: { c: 'base' }, draftsAt: { c: 1 }, attempts: 1, best: 'failed', passDates: [], history: [entry(1)], days: ['2026-01-01'] } }, settings: {} };
+  const base = { version: 1, records: { sum: { drafts: { c: 'base' }, draftsAt: { c: 1 }, attempts: 1, best: 'accepted', passDates: [], history: [entry(1)], days: ['2026-01-01'] } }, settings: {} };
   const clone = (x) => JSON.parse(JSON.stringify(x));
   const cases = [
     {
@@ -257,6 +257,12 @@ test('two pages\' progress merges per exercise and nothing either one recorded i
         assert.deepEqual(r.history.map((e) => e.at), [1, 10, 11, 12]);
         assert.deepEqual(r.days, ['2026-01-01', '2026-01-02', '2026-01-03']);
       },
+    },
+    {
+      what: 'a pass mark this page cleared (a changed bank) stays cleared',
+      local: (s) => { s.records.sum.best = 'failed'; s.records.sum.clearedAt = 9; },
+      disk: () => {},
+      check: (m) => assert.equal(m.records.sum.best, 'failed'),
     },
     {
       what: 'tips seen on either page stay seen',

@@ -192,10 +192,13 @@ test('full-width punctuation in code is marked in the editor with a one-click fi
   await setCode(page, code);
   await page.click('#submit');
   await page.waitForSelector('.verdict-compile_error', { timeout: 60000 });
-  await page.mouse.move(0, 0);
-  await page.hover('.cm-gutter-lint .cm-lint-marker-error');
-  await page.waitForSelector('.cm-tooltip', { timeout: 5000 });
-  const tip = await page.textContent('.cm-tooltip');
+  // The editor takes the compiler's marks in a moment; hover until the line's tip has them.
+  const tip = await waitFor(async () => {
+    await page.mouse.move(0, 0);
+    await page.hover('.cm-gutter-lint .cm-lint-marker-error');
+    const text = await page.waitForSelector('.cm-tooltip', { timeout: 5000 }).then((t) => t.textContent()).catch(() => '');
+    return text.includes('stray') ? text : null;
+  }, 15000, 'the compiler\'s marks in the editor');
   assert.equal(tip.split('代码里有中文符号').length - 1, 1, tip);
   assert.deepEqual(problems, []);
   await page.close();

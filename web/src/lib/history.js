@@ -77,8 +77,17 @@ const entryKey = (e) => (validEntry(e) ? `${e.at}\u0000${e.lang}\u0000${e.status
 // union of both sides, so nothing either page recorded goes missing.
 export function mergeProgress(merge, base, local, disk) {
   const out = merge.mergeStates(base, local, disk);
+  const b = merge.normalize(base).records;
   const l = merge.normalize(local).records;
   const d = merge.normalize(disk).records;
+  // An exercise only one side touched is that side's, exactly: the general merge
+  // keeps the better result of both, which would bring back a pass mark that this
+  // page cleared on purpose (a changed bank).
+  for (const id of new Set([...Object.keys(l), ...Object.keys(d)])) {
+    const only = merge.same(b[id], d[id]) ? l[id] : merge.same(b[id], l[id]) ? d[id] : undefined;
+    if (only !== undefined) out.records[id] = JSON.parse(JSON.stringify(only));
+    else if (merge.same(b[id], d[id]) || merge.same(b[id], l[id])) delete out.records[id];
+  }
   for (const [id, r] of Object.entries(out.records)) {
     const a = l[id] || {};
     const b = d[id] || {};
