@@ -7,7 +7,7 @@ import { test, before, after } from 'node:test';
 import assert from 'node:assert/strict';
 import { readFileSync } from 'node:fs';
 import { join } from 'node:path';
-import { makeFolder, startProgram, launchBrowser, openPage, setCode, editorText, waitFor, SHOTS } from './harness.mjs';
+import { makeFolder, startProgram, launchBrowser, openPage, setCode, editorText, waitFor, SHOTS, screenshots } from './harness.mjs';
 import { smallBank, MAX_REFERENCE } from './fixtures.mjs';
 
 let app;
@@ -157,7 +157,7 @@ test('a program that stopped under the page is said plainly, with the code offer
     await page.waitForSelector('#banner.banner-stopped:not([hidden])', { timeout: 15000 });
     assert.match(await page.textContent('#banner'), /Tavrin 已经停止运行，刚才的修改没有保存/);
     assert.equal(await page.textContent('#save-state'), '没有保存');
-    await page.screenshot({ path: join(SHOTS, 'program-stopped-1366x768.png') });
+    await screenshots(page, 'program-stopped');
     const [download] = await Promise.all([page.waitForEvent('download'), page.click('#banner button:has-text("下载代码")')]);
     assert.equal(download.suggestedFilename(), 'sum.c');
     assert.equal(readFileSync(await download.path(), 'utf8'), await editorText(page));
@@ -190,7 +190,7 @@ test('start where one left off; cards count practice days; topic bars open their
       return [...svg.querySelectorAll('.hm-label')].every((t) => { const b = t.getBBox(); return b.x >= 0 && b.x + b.width <= width; });
     });
     assert.ok(fits, 'every calendar label inside the drawing');
-    await page.screenshot({ path: join(SHOTS, 'progress-continue-1366x768.png') });
+    await screenshots(page, 'progress-continue');
     await page.click('#continue-last');
     assert.equal(await page.isVisible('#view-practice'), true);
     assert.equal(await page.textContent('.st-title'), '两数相加');

@@ -5,7 +5,7 @@
 import { test, before, after } from 'node:test';
 import assert from 'node:assert/strict';
 import { join } from 'node:path';
-import { makeFolder, startProgram, launchBrowser, openPage, setCode, editorText, waitFor, judgeReady, SHOTS } from './harness.mjs';
+import { makeFolder, startProgram, launchBrowser, openPage, setCode, editorText, waitFor, judgeReady, SHOTS, screenshots } from './harness.mjs';
 import { smallBank, SUM_REFERENCE } from './fixtures.mjs';
 
 let browser;
@@ -117,7 +117,7 @@ test('submission history: kept across a restart, opened, compared with the code 
     await again.click('.history-item:nth-child(2) .history-compare');
     const changedRows = await again.$$eval('.history-item:nth-child(2) .diff-table tr.row-changed td.txt', (t) => t.map((x) => x.textContent));
     assert.deepEqual(changedRows, ['    printf("%d\\n", a - b);', '    printf("%d\\n", a + b);']);
-    await again.screenshot({ path: join(SHOTS, 'history-1366x768.png') });
+    await screenshots(again, 'history');
     await again.click('.history-item:nth-child(2) .history-restore');
     assert.equal(await editorText(again), wrong);
     await again.keyboard.press('Control+z');
@@ -157,7 +157,7 @@ test('after three failures in a row: a hint from the failing case first, the ref
     await page.click('#help-solution');
     await page.click('.dialog[open] button:has-text("看答案")');
     assert.equal(await page.textContent('.help-solution pre'), SUM_REFERENCE);
-    await page.screenshot({ path: join(SHOTS, 'help-ladder-1366x768.png') });
+    await screenshots(page, 'help-ladder');
     await waitFor(() => app.readState()?.records?.sum?.sawSolution === 1, 10000, 'the look at the answer noted');
     assert.deepEqual(problems, []);
     await page.close();

@@ -5,7 +5,7 @@
 import { test, before, after } from 'node:test';
 import assert from 'node:assert/strict';
 import { join } from 'node:path';
-import { makeFolder, startProgram, launchBrowser, openPage, setCode, editorText, waitFor, judgeReady, SHOTS } from './harness.mjs';
+import { makeFolder, startProgram, launchBrowser, openPage, setCode, editorText, waitFor, judgeReady, SHOTS, screenshots } from './harness.mjs';
 import { verdictBank, SUM_REFERENCE } from './fixtures.mjs';
 
 let app;
@@ -65,8 +65,8 @@ test('the headline names the first failure, where it is and why', async (t) => {
     if (exits) assert.deepEqual(v.exits, exits, title);
     for (const w of words) assert.ok(v.detail.includes(w), `${title}: "${w}" in ${v.detail}`);
     for (const w of not) assert.ok(!v.detail.includes(w), `${title}: no "${w}" in ${v.detail}`);
-    if (title.startsWith('超时')) await page.screenshot({ path: join(SHOTS, 'verdict-timeout-1366x768.png') });
-    if (title.startsWith('运行错误 · 第 1 个测试点 · 整数')) await page.screenshot({ path: join(SHOTS, 'verdict-crash-1366x768.png') });
+    if (title.startsWith('超时')) await screenshots(page, 'verdict-timeout');
+    if (title.startsWith('运行错误 · 第 1 个测试点 · 整数')) await screenshots(page, 'verdict-crash');
   }
   // A crash on Linux shows no Windows code and the other way round, but never 1 for a killed run.
   assert.deepEqual(problems, []);
@@ -184,7 +184,7 @@ test('full-width punctuation in code is marked in the editor with a one-click fi
   await page.hover('.cm-lintRange-error');
   await page.waitForSelector('.cm-tooltip-lint .cm-diagnosticAction', { timeout: 5000 });
   assert.match(await page.textContent('.cm-tooltip-lint'), /中文全角符号/);
-  await page.screenshot({ path: join(SHOTS, 'editor-fullwidth-fix.png') });
+  await page.screenshot({ path: join(SHOTS, 'editor-fullwidth-fix-1366x768.png') });
   await page.click('.cm-tooltip-lint .cm-diagnosticAction');
   assert.equal(await editorText(page), code.replace('；', ';'));
 
