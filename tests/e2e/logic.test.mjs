@@ -301,3 +301,24 @@ test('failures in a row count back to the last pass', () => {
   }
   assert.deepEqual(historyEntry({ status: 'failed', passed: 1, total: 4 }, 'cpp', 'x', 7), { at: 7, lang: 'cpp', status: 'failed', passed: 1, total: 4, code: 'x' });
 });
+
+import { bankChanges } from '../../web/src/lib/bank.js';
+import { smallBank } from './fixtures.mjs';
+
+test('a bank import is described before it replaces anything', () => {
+  const old = smallBank().questions;
+  const next = smallBank().questions;
+  next[0].tests[0].output = '4\n';            // sum: judged differently
+  next[1].title = '两个数里较大的';              // max2: text only
+  next.splice(2, 1);                           // greet: removed
+  next.push({ ...next[0], id: 'new1', title: '新题' });
+  const passed = new Set(['sum', 'max2', 'greet']);
+  const c = bankChanges(old, next, (id) => passed.has(id));
+  const ids = (list) => list.map((q) => q.id);
+  assert.deepEqual(ids(c.added), ['new1']);
+  assert.deepEqual(ids(c.changed), ['sum', 'max2']);
+  assert.deepEqual(ids(c.removed), ['greet']);
+  assert.deepEqual(ids(c.losing), ['sum', 'greet'], 'a text change keeps the pass mark');
+  const same = bankChanges(old, smallBank().questions, () => true);
+  assert.deepEqual([same.added, same.changed, same.removed, same.losing].map((l) => l.length), [0, 0, 0, 0]);
+});
