@@ -159,6 +159,9 @@ void api_handle(const http_io& io, const api_request& r) {
   if (is(r, "GET", "/api/status")) return status(io);
   // The judge is wired here by its module (judge_code with the body).
   if (is(r, "POST", "/api/judge")) return send_owned(io, judge_code(r.body));
+  if (is(r, "POST", "/api/run")) return send_owned(io, judge_run(r.body));
+  if (is(r, "GET", "/api/judge/progress")) return send_owned(io, judge_progress());
+  if (is(r, "POST", "/api/judge/stop")) return send_owned(io, judge_stop());
   if (is(r, "POST", "/api/export-code")) return export_code(io, r);
   if (is(r, "POST", "/api/shutdown")) return shutdown(io);
   if (is(r, "POST", "/api/bank")) return save_bank(io, r);

@@ -56,3 +56,22 @@ void compile_failure_advice(text_buffer* list, int* count, bool cpp, const run_r
                             const char* code);
 void result_advice(text_buffer* list, int* count, bool cpp, const judge_counters& c,
                    const char* diagnostics, const char* code);
+
+// --- languages, shared by the judge and the run-only mode ---
+struct judge_language {
+  const char* label;          // in the log
+  const char* compiler_name;  // in the log
+  const std::string* compiler;
+  const char* source_name;
+  uint32_t compile_ms;
+  const char* arguments;      // after the quoted compiler path and one blank
+  const char* missing_message;
+};
+const judge_language& judge_language_for(bool cpp);
+
+// --- progress of the running submission (progress.cpp) ---
+#include <atomic>
+extern std::atomic<int> judge_running_case;
+extern std::atomic<int> judge_case_total;
+extern std::atomic<int> judge_stop_requested;
+void judge_progress_reset();

@@ -105,7 +105,14 @@ void judge_cases(submission& s, int question, bool sample_mode,
   const std::string run_line = cut_command_line("\"" + exe_path + "\"");
   const char* id = s.id.get();
   int element = array + 1;
+  judge_case_total.store(c.total);
   for (int index = 1; index <= c.total; ++index, element = s.bank.tokens[element].next) {
+    if (judge_stop_requested.load()) {  // the learner stopped it: the rest are not run
+      for (int rest = index; rest <= c.total; ++rest)
+        b_fmt(&s.cases, "%s{\"index\":%d,\"status\":\"skipped\",\"ms\":0}", rest > 1 ? "," : "", rest);
+      break;
+    }
+    judge_running_case.store(index);
     cstr input(j_str(&s.bank, j_get(&s.bank, element, "input")));
     cstr expected(j_str(&s.bank, j_get(&s.bank, element, "output")));
     const char* in_text = input ? input.get() : "";
@@ -265,6 +272,7 @@ char* judge_code(const char* body) {
   int idle = 0;
   if (!judging.compare_exchange_strong(idle, 1))
     return json_error("已有代码正在评测，请等待本次完成。");
+  judge_progress_reset();
   char* answer = nullptr;
   {
     submission s;
@@ -272,4 +280,13 @@ char* judge_code(const char* body) {
   }  // clean-up before the flag drops, so the next submission finds a tidy temp folder
   judging.exchange(0);
   return answer ? answer : json_error("评测发生错误。");
+}
+
+const judge_language& judge_language_for(bool cpp) {
+  static const judge_language c{lang_c.label, lang_c.compiler_name, lang_c.compiler, lang_c.source_name,
+                                lang_c.compile_ms, lang_c.arguments, lang_c.missing_message};
+  static const judge_language cxx{lang_cpp.label, lang_cpp.compiler_name, lang_cpp.compiler,
+                                  lang_cpp.source_name, lang_cpp.compile_ms, lang_cpp.arguments,
+                                  lang_cpp.missing_message};
+  return cpp ? cxx : c;
 }

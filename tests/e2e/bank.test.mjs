@@ -26,13 +26,21 @@ async function passedIds(page) {
   return page.$$eval('.exercise-item.state-passed', (items) => items.map((i) => i.dataset.id).sort());
 }
 
-async function importFile(page, name, content) {
+// Chooses a file; when the page shows what would change, answers with `confirm`
+// and keeps the preview's text in `preview.text`.
+async function importFile(page, name, content, { confirm = true, preview = {} } = {}) {
   await page.click('#nav-bank');
   await page.setInputFiles('#bank-file', { name, mimeType: 'application/json', buffer: Buffer.from(content) });
-  await waitFor(async () => {
+  const settled = async () => {
+    if (await page.isVisible('.dialog[open]')) return 'dialog';
     const text = await page.textContent('#bank-message');
-    return text && !text.startsWith('正在导入');
-  }, 10000, 'the import result');
+    return text && !text.startsWith('正在') ? 'message' : null;
+  };
+  if (await waitFor(settled, 10000, 'the preview or the result') === 'dialog') {
+    preview.text = await page.textContent('.dialog[open]');
+    await page.click(`.dialog[open] button:has-text("${confirm ? '替换题库' : '取消'}")`);
+    await waitFor(async () => (await settled()) === 'message', 10000, 'the import result');
+  }
   return page.textContent('#bank-message');
 }
 
@@ -73,8 +81,18 @@ test('importing a bank keeps pass marks only where tests and comparison are unch
     next.questions[1].compare = 'float';                        // max2: comparison changed
     next.questions[2].title = '回答“是”';                        // greet: only the text changed
     next.questions.push({ ...next.questions[0], id: 'extra', title: '新增的题' });
+    // First a look at what would change; cancelling changes nothing.
+    const preview = {};
+    const bankBefore = readFileSync(join(app.folder, 'data', 'bank.json'), 'utf8');
+    assert.equal(await importFile(page, 'next.json', JSON.stringify(next), { confirm: false, preview }), '没有导入，题库保持原样。');
+    assert.match(preview.text, /新增 1 道：《新增的题》/);
+    assert.match(preview.text, /有改动 3 道：《两数相加》《较大的数》《回答“是”》/);
+    assert.doesNotMatch(preview.text, /删除 \d+ 道/);
+    assert.match(preview.text, /失去通过标记：《两数相加》《较大的数》（/);
+    assert.equal(readFileSync(join(app.folder, 'data', 'bank.json'), 'utf8'), bankBefore);
+
     const message = await importFile(page, 'next.json', JSON.stringify(next, null, 2));
-    assert.match(message, /题库已导入：共 4 道题。2 道题的判题依据有变化/);
+    assert.match(message, /题库已导入：一共 4 道题。\n这些题目的测试数据变了或被删除，通过标记已清除：《两数相加》《较大的数》。/);
     await page.click('#nav-practice');
     assert.deepEqual(await passedIds(page), ['greet']);
     assert.ok(await page.isVisible('.exercise-item[data-id="extra"]'));

@@ -27,3 +27,19 @@ export function smallBank(title = '测试题库') {
     ],
   };
 }
+
+// Questions for the verdict screens: a long output, English text, a fraction.
+export const COUNT_REFERENCE = '#include <stdio.h>\nint main(void)\n{\n    int n, i;\n    if (scanf("%d", &n) != 1) return 1;\n    for (i = 1; i <= n; i++) printf("%d\\n", i);\n    return 0;\n}\n';
+export const HELLO_REFERENCE = '#include <stdio.h>\nint main(void)\n{\n    printf("Hello, World!\\n");\n    return 0;\n}\n';
+export const AVG_REFERENCE = '#include <stdio.h>\nint main(void)\n{\n    int a, b;\n    if (scanf("%d %d", &a, &b) != 2) return 1;\n    printf("%.2f\\n", (a + b) / 2.0);\n    return 0;\n}\n';
+
+export function verdictBank() {
+  const bank = smallBank('评测结果题库');
+  const upTo = (n) => Array.from({ length: n }, (_, i) => `${i + 1}\n`).join('');
+  bank.questions.push(
+    question('count', 4, 2, '从 1 数到 n', COUNT_REFERENCE, [['60\n', upTo(60)], ['3\n', upTo(3)], ['70\n', upTo(70)]]),
+    question('hello', 1, 1, '问候', HELLO_REFERENCE, [['', 'Hello, World!\n'], ['', 'Hello, World!\n'], ['', 'Hello, World!\n']]),
+    question('avg', 2, 2, '平均数', AVG_REFERENCE, [['2 3\n', '2.50\n'], ['4 4\n', '4.00\n'], ['1 2\n', '1.50\n']]),
+  );
+  return bank;
+}

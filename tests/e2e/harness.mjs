@@ -144,3 +144,13 @@ export async function waitFor(fn, ms = 10000, what = 'condition') {
     await sleep(50);
   }
 }
+
+// The same screen at the two common sizes, for a person to look at.
+export async function screenshots(page, name) {
+  const before = page.viewportSize();
+  for (const viewport of [{ width: 1366, height: 768 }, { width: 1920, height: 1080 }]) {
+    await page.setViewportSize(viewport);
+    await page.screenshot({ path: join(SHOTS, `${name}-${viewport.width}x${viewport.height}.png`) });
+  }
+  if (before) await page.setViewportSize(before);
+}

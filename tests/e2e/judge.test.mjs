@@ -47,9 +47,9 @@ test('the reference answer is accepted; the pass is shown, counted and saved', a
   await page.click('#submit');
   await page.waitForSelector('#busy:not([hidden])', { timeout: 5000 }).catch(() => {});
   const v = await verdict(page);
-  assert.equal(v.status, '全部通过');
-  assert.equal(v.score, '4/4 通过');
-  assert.match(v.meta, /^测试 · C99/);
+  assert.equal(v.status, '全部通过 4/4');
+  assert.equal(v.score, null);
+  assert.match(v.meta, /^提交评测 · C99/);
   assert.deepEqual(v.rows.map((r) => r[1]), ['通过', '通过', '通过', '通过']);
   assert.match(await page.textContent('.suggestions'), /已通过当前全部测试/);
   assert.equal(await page.textContent('#result-badge'), '4/4');
@@ -71,12 +71,12 @@ test('a wrong answer marks the first difference on both sides and says what it m
   await setCode(page, '#include <stdio.h>\nint main(void)\n{\n    int a, b;\n    if (scanf("%d %d", &a, &b) != 2) return 1;\n    printf("%d\\n", a + b + 1);\n    return 0;\n}\n');
   await page.keyboard.press('Control+Enter');
   const v = await verdict(page);
-  assert.equal(v.status, '未全部通过');
-  assert.equal(v.score, '0/4 通过');
+  assert.equal(v.status, '答案错误 · 第 1 个测试点 · 第 1 行不同');
+  assert.equal(v.score, '未通过（0/4）');
   assert.deepEqual(v.rows.map((r) => r[1]), ['答案错误', '答案错误', '答案错误', '答案错误']);
   // The first failing case is open.
   const detail = page.locator('.case-detail:not([hidden])').first();
-  assert.match(await detail.locator('.diff-note').textContent(), /第一处不同：实际输出第 1 行第 1 列。.*数值差 1/);
+  assert.match(await detail.locator('.diff-note').textContent(), /第一处不同：实际输出第 1 行第 1 列。.*数值不同/);
   assert.deepEqual(await detail.locator('mark.diff-mark').allTextContents(), ['3', '4']);
   assert.deepEqual(await detail.locator('.io-title').allTextContents(), ['输入', '预期输出', '实际输出']);
   await page.screenshot({ path: join(SHOTS, 'verdict-wrong.png') });
@@ -93,7 +93,7 @@ test('running the samples judges only the samples and is not counted', async (t)
   await setCode(page, '#include <stdio.h>\nint main(void) { printf("yes\\nDone\\n"); return 0; }\n');
   await page.keyboard.press("Control+'");
   const v = await verdict(page);
-  assert.match(v.meta, /^样例/);
+  assert.match(v.meta, /^运行样例/);
   assert.deepEqual(v.rows.map((r) => r[1]), ['答案错误']);
   assert.match(await page.textContent('.case-detail .diff-note'), /大小写不同/);
   await page.waitForTimeout(1500);
@@ -109,7 +109,7 @@ test('a compile error lists the messages; a line link moves the editor there', a
   await setCode(page, '#include <stdio.h>\n\nint main(void)\n{\n    int a = 1\n    printf("%d\\n", a);\n    return 0;\n}\n');
   await page.click('#submit');
   const v = await verdict(page);
-  assert.equal(v.status, '编译错误');
+  assert.match(v.status, /^编译错误 · 第 [56] 行$/);
   assert.deepEqual(v.rows, []);
   const links = await page.$$eval('.diag-error .diag-loc', (l) => l.map((x) => x.textContent));
   assert.ok(links.length >= 1);
@@ -151,7 +151,7 @@ test('C++11 is chosen by the exercise and judged as C++', async (t) => {
   await setCode(page, MAX_REFERENCE);
   await page.click('#submit');
   const v = await verdict(page);
-  assert.equal(v.status, '全部通过');
+  assert.equal(v.status, '全部通过 3/3');
   assert.match(v.meta, /C\+\+11/);
   // The same code as C99 does not compile, and the advice says to switch.
   await page.click('#lang-c');
@@ -176,7 +176,7 @@ test('while judging the page shows the time and refuses a second run; the progra
   const other = await app.api('/api/judge', { method: 'POST', body: { id: 'sum', code: 'int main(void){return 0;}' } });
   assert.equal(other.data.error, '已有代码正在评测，请等待本次完成。');
   const v = await verdict(page);
-  assert.deepEqual(v.rows.map((r) => r[1]), ['超时', '超时', '已跳过', '已跳过']);
+  assert.deepEqual(v.rows.map((r) => r[1]), ['超时', '超时', '没有运行', '没有运行']);
   assert.equal(await page.isDisabled('#submit'), false);
 
   // The page shows the same busy answer when it is the one refused.

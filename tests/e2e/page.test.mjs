@@ -90,11 +90,11 @@ test('drafts are kept per exercise and language, saved, and back after a reload'
   const cppDraft = '#include <cstdio>\nint main() { std::puts("C++ 草稿"); }';
   await setCode(page, cDraft);
   await page.click('#lang-cpp');
-  assert.equal(await editorText(page), a.starter, 'the other language starts from the starter code');
+  assert.equal(await editorText(page), cDraft, 'switching takes the code along');
   await setCode(page, cppDraft);
   await page.click(`.exercise-item[data-id="${b.id}"]`);
   assert.equal(await editorText(page), b.starter);
-  await waitFor(async () => (await page.textContent('#save-state')) === '进度已保存', 10000, 'the save');
+  await waitFor(async () => (await page.textContent('#save-state')) === '已自动保存', 10000, 'the save');
   const saved = app.readState();
   assert.equal(saved.records[a.id].drafts.c, cDraft);
   assert.equal(saved.records[a.id].drafts.cpp, cppDraft);
@@ -106,7 +106,10 @@ test('drafts are kept per exercise and language, saved, and back after a reload'
   await page.click(`.exercise-item[data-id="${a.id}"]`);
   assert.equal(await page.getAttribute('#lang-cpp', 'aria-checked'), 'true');
   assert.equal(await editorText(page), cppDraft);
+  // Both languages hold a draft of their own: the learner chooses which one to see.
   await page.click('#lang-c');
+  await page.waitForSelector('.dialog[open]');
+  await page.click('.dialog button:has-text("打开之前的 C99 代码")');
   assert.equal(await editorText(page), cDraft);
   assert.equal((await page.getAttribute(`.exercise-item[data-id="${a.id}"]`, 'class')).includes('state-tried'), true);
   assert.deepEqual(problems, []);
@@ -211,7 +214,7 @@ test('the progress view draws per-topic bars and a calendar of passes', async ()
     const { page, problems } = await openPage(browser, other.url);
     await page.click('#nav-progress');
     const cards = await page.$$eval('.card-value', (c) => c.map((x) => x.textContent));
-    assert.deepEqual(cards.slice(0, 3), ['2', '6', '2 天']);
+    assert.deepEqual(cards.slice(0, 3), ['2 题', '6 次', '2 天']);
     assert.equal(await page.getAttribute(`.hm[data-date="${day(0)}"]`, 'data-count'), '2');
     assert.equal(await page.getAttribute(`.hm[data-date="${day(1)}"]`, 'data-count'), '1');
     assert.equal(await page.getAttribute(`.hm[data-date="${day(2)}"]`, 'data-count'), '0');

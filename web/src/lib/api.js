@@ -5,9 +5,20 @@ let token = '';
 
 export const NO_SERVICE = '无法连接到 Tavrin 程序。它可能已经退出，请重新打开程序。';
 
+// The token comes in the address's fragment. This tab keeps a copy, so a
+// reload still works if the fragment was lost on the way.
+const KEEP = 'tavrin-token';
+
+function kept() {
+  try { return sessionStorage.getItem(KEEP) || ''; } catch { return ''; }
+}
+
 export function readToken(hash) {
   const match = /(?:^#|&)token=([^&]*)/.exec(hash || '');
-  token = match ? decodeURIComponent(match[1]) : '';
+  let found = '';
+  try { found = match ? decodeURIComponent(match[1]) : ''; } catch { found = ''; }
+  token = found || kept();
+  if (found) { try { sessionStorage.setItem(KEEP, found); } catch { /* private mode: memory only */ } }
   return token;
 }
 

@@ -31,3 +31,16 @@ export function bankQuestions(bank) {
     ? bank.questions.filter((q) => q && typeof q === 'object' && typeof q.id === 'string')
     : [];
 }
+
+// What a new bank would change, by question id: added, changed (any field),
+// removed, and the passed questions whose judging basis changes or that go.
+export function bankChanges(oldQuestions, newQuestions, isPassed) {
+  const before = new Map(oldQuestions.map((q) => [q.id, q]));
+  const after = new Map(newQuestions.map((q) => [q.id, q]));
+  const added = newQuestions.filter((q) => !before.has(q.id));
+  const removed = oldQuestions.filter((q) => !after.has(q.id));
+  const changed = newQuestions.filter((q) => before.has(q.id) && JSON.stringify(before.get(q.id)) !== JSON.stringify(q));
+  const losing = oldQuestions.filter((q) => isPassed(q.id)
+    && (!after.has(q.id) || judgingBasis(after.get(q.id)) !== judgingBasis(q)));
+  return { added, changed, removed, losing };
+}

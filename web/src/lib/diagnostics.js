@@ -20,6 +20,8 @@ export function parseDiagnostics(text) {
   return out;
 }
 
+const MISSING_AMP = 'scanf 读入变量时漏写了 &：要写成 scanf("%d", &n)，把变量的地址交给 scanf。';
+
 const HINTS = [
   [/expected (?:'[^']*' or )*';'/, '缺少分号：检查这一行或上一行的末尾。'],
   [/expected '\)'|expected '\('/, '括号不配对：检查小括号。'],
@@ -27,6 +29,11 @@ const HINTS = [
   [/was not declared in this scope|undeclared \(first use in this function\)|undeclared/, '使用了没有定义的名字：检查拼写，或是否忘了先声明变量。'],
   [/implicit declaration of function/, '函数在使用前没有声明：检查拼写，或是否缺少 #include（如 stdio.h、string.h、math.h）。'],
   [/stray '\\(?:357|343|342|302)'|stray '\\\d+' in program/, '代码里有中文符号（全角分号、引号或空格）：换成英文半角符号。'],
+  [/expects argument of type '([\w ]+) \*', but argument \d+ has type '\1'/, MISSING_AMP],
+  [/expects argument of type 'float \*', but argument \d+ has type 'double \*'/, 'double 变量要用 %lf 读入：scanf 里的 %f 只配 float。'],
+  [/'%l?[dif]' expects argument of type '(?:long )?int', but argument \d+ has type '(?:long )?double'/, '%d 只能输出整数，这个参数却是 double：改用 %f（保留两位小数写 %.2f）。'],
+  [/'%l?f' expects argument of type 'double', but argument \d+ has type '(?:long |unsigned |short )*(?:int|char)'/, '%f 要配 double，这个参数却是 int：int 用 %d 输出；要输出小数，先写成 (double)n。'],
+  [/return type of 'main' is not 'int'|'::main' must return 'int'/, 'main 函数要写成 int main(void)，最后 return 0;（不能写 void main）。'],
   [/format '%[a-z]*' expects argument of type/, 'printf/scanf 的格式占位符和参数类型不一致（例如 %d 配 double，或 scanf 漏写 &）。'],
   [/too few arguments to function/, '调用函数时参数太少。'],
   [/too many arguments to function/, '调用函数时参数太多。'],
@@ -47,9 +54,29 @@ const HINTS = [
   [/expected expression/, '这里缺少一个表达式：检查多余的运算符或逗号。'],
 ];
 
+// GCC quotes with ‘’ in a UTF-8 locale and with '' otherwise.
+function plain(message) {
+  return String(message).replace(/[\u2018\u2019]/g, "'");
+}
+
+const AMP_INDEX = HINTS.findIndex(([, hint]) => hint === MISSING_AMP);
+
 export function hintFor(message) {
-  // GCC quotes with ‘’ in a UTF-8 locale and with '' otherwise.
-  const plain = String(message).replace(/[\u2018\u2019]/g, "'");
-  for (const [pattern, hint] of HINTS) if (pattern.test(plain)) return hint;
+  const text = plain(message);
+  for (const [pattern, hint] of HINTS) if (pattern.test(text)) return hint;
   return '';
+}
+
+const UNINITIALIZED = /may be used uninitialized|is used uninitialized/;
+
+// Hints for a whole list of messages: a message can change what another one
+// means. A variable "used uninitialized" right after scanf was handed the
+// variable itself (no &) was never read in; giving it a start value would
+// hide the real mistake.
+export function hintsFor(diags) {
+  const missingAmp = diags.some((d) => HINTS[AMP_INDEX][0].test(plain(d.message)));
+  return diags.map((d) => {
+    if (missingAmp && UNINITIALIZED.test(plain(d.message))) return '变量没有读入值就被使用了：多半是 scanf 漏写了 &（应写 scanf("%d", &n)）。';
+    return hintFor(d.message);
+  });
 }

@@ -63,6 +63,7 @@ export function toast(message, kind = 'info', ms = 4200) {
 }
 
 // A modal question with buttons; resolves with the chosen button's value.
+// message is a text or a node.
 export function ask(title, message, buttons) {
   return new Promise((resolve) => {
     const dialog = $('#dialog');
@@ -73,7 +74,8 @@ export function ask(title, message, buttons) {
         type: 'button', class: b.primary ? 'btn btn-primary' : 'btn', text: b.label,
         onclick: () => done(b.value),
       })));
-    dialog.append(el('h2', { text: title }), el('p', { class: 'dialog-text', text: message }), row);
+    const body = typeof message === 'string' ? el('p', { class: 'dialog-text', text: message }) : message;
+    dialog.append(el('h2', { text: title }), body, row);
     dialog.oncancel = (e) => { e.preventDefault(); done(buttons[buttons.length - 1].value); };
     dialog.showModal();
     const primary = row.querySelector('.btn-primary') || row.querySelector('button');

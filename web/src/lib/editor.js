@@ -5,13 +5,14 @@ import {
   EditorView, keymap, lineNumbers, highlightActiveLine, highlightActiveLineGutter,
   drawSelection, highlightSpecialChars, rectangularSelection, crosshairCursor,
 } from '@codemirror/view';
-import { defaultKeymap, history, historyKeymap, indentWithTab } from '@codemirror/commands';
+import { defaultKeymap, history, historyKeymap, indentWithTab, isolateHistory } from '@codemirror/commands';
 import {
   bracketMatching, indentOnInput, indentUnit, syntaxHighlighting, HighlightStyle, foldGutter, foldKeymap,
 } from '@codemirror/language';
 import { searchKeymap, highlightSelectionMatches, search } from '@codemirror/search';
 import { closeBrackets, closeBracketsKeymap, autocompletion, completionKeymap } from '@codemirror/autocomplete';
-import { lintGutter, setDiagnostics } from '@codemirror/lint';
+import { lintGutter, linter, forceLinting } from '@codemirror/lint';
+import { fullWidthInCode } from './codecheck.js';
 import { cpp } from '@codemirror/lang-cpp';
 import { tags as t } from '@lezer/highlight';
 
@@ -45,15 +46,70 @@ const typeOverSelection = EditorView.domEventHandlers({
   },
 });
 
-export function createEditor(parent, { onChange, onRun, onSubmit }) {
+// The code font, sized by the learner. CodeMirror's own base theme names a
+// plain monospace font; this theme outranks it.
+function codeTheme(size) {
+  return EditorView.theme({
+    '&': { fontSize: `${size}px`, color: 'var(--text)', backgroundColor: 'var(--panel)' },
+    '.cm-scroller, .cm-content, .cm-gutters': { fontFamily: 'var(--mono)' },
+    '.cm-cursor, .cm-dropCursor': { borderLeftColor: 'var(--text)' },
+    '&.cm-focused .cm-selectionBackground, .cm-selectionBackground, ::selection': { backgroundColor: 'var(--selection)' },
+    '.cm-panels': { backgroundColor: 'var(--panel-2)', color: 'var(--text)' },
+    '.cm-tooltip': { backgroundColor: 'var(--panel)', color: 'var(--text)', border: '1px solid var(--line)' },
+    '.cm-diagnosticText': { whiteSpace: 'pre-wrap' },
+  });
+}
+
+export const FONT_SIZES = [12, 13, 14, 15, 16, 18, 20, 22, 24];
+
+// Compiler messages of the last verdict, per line: one mark per line, with
+// every distinct message and its Chinese hint said once.
+function compileMarks(doc, list) {
+  const byLine = new Map();
+  for (const d of list) {
+    if (d.severity === 'note' || d.line < 1 || d.line > doc.lines) continue;
+    const entry = byLine.get(d.line) || { col: d.col, severity: 'warning', messages: [], hints: [] };
+    if (d.severity === 'error') entry.severity = 'error';
+    if (!entry.messages.includes(d.message)) entry.messages.push(d.message);
+    if (d.hint && !entry.hints.includes(d.hint)) entry.hints.push(d.hint);
+    entry.col = Math.min(entry.col, d.col);
+    byLine.set(d.line, entry);
+  }
+  return [...byLine].map(([line, e]) => {
+    const l = doc.line(line);
+    const from = Math.min(l.from + Math.max(0, e.col - 1), l.to);
+    return { from, to: Math.min(l.to, from + 1), severity: e.severity, source: '编译器',
+      message: [...e.hints, ...e.messages].join('\n') };
+  });
+}
+
+function fullWidthMarks(doc) {
+  return fullWidthInCode(doc.toString()).map((f) => ({
+    from: f.from, to: f.to, severity: 'error', source: '全角符号',
+    message: `代码里的“${f.char}”是中文全角符号，编译器不认识：要用英文半角“${f.replacement}”。`,
+    actions: [{
+      name: `改成 ${f.replacement}`,
+      apply(view, from, to) { view.dispatch({ changes: { from, to, insert: f.replacement }, userEvent: 'input.fix' }); },
+    }],
+  }));
+}
+
+export function createEditor(parent, { onChange, onRun, onSubmit, onSave }) {
   const readOnly = new Compartment();
+  const wrapping = new Compartment();
+  const sizing = new Compartment();
+  let compileList = [];
+  let fontSize = 14;
+  let wrap = false;
   const actions = Prec.highest(keymap.of([
     { key: 'Mod-Enter', run: () => { onSubmit(); return true; } },
     { key: "Mod-'", run: () => { onRun(); return true; } },
+    { key: 'Mod-s', run: () => { onSave(); return true; }, preventDefault: true },
   ]));
+  const marks = linter((view) => [...compileMarks(view.state.doc, compileList), ...fullWidthMarks(view.state.doc)], { delay: 250 });
   const extensions = [
     actions,
-    lineNumbers(), highlightActiveLineGutter(), foldGutter(), lintGutter(),
+    lineNumbers(), highlightActiveLineGutter(), foldGutter(), lintGutter(), marks,
     highlightSpecialChars(), history(), drawSelection(), EditorState.allowMultipleSelections.of(true),
     indentOnInput(), indentUnit.of('    '), EditorState.tabSize.of(4),
     syntaxHighlighting(style), bracketMatching(), closeBrackets(), autocompletion({ activateOnTyping: false }),
@@ -63,6 +119,8 @@ export function createEditor(parent, { onChange, onRun, onSubmit }) {
       ...foldKeymap, ...completionKeymap, indentWithTab]),
     cpp(),
     readOnly.of(EditorState.readOnly.of(false)),
+    wrapping.of([]),
+    sizing.of(codeTheme(fontSize)),
     EditorView.contentAttributes.of({ 'aria-label': '代码编辑器', spellcheck: 'false', autocorrect: 'off', autocapitalize: 'off' }),
     typeOverSelection,
     EditorView.updateListener.of((u) => {
@@ -76,11 +134,22 @@ export function createEditor(parent, { onChange, onRun, onSubmit }) {
     get code() { return view.state.doc.toString(); },
     // A fresh document for another exercise or language: undo never reaches into the previous one.
     load(code) {
+      compileList = [];
       view.setState(EditorState.create({ doc: code, extensions }));
+      view.dispatch({ effects: [wrapping.reconfigure(wrap ? EditorView.lineWrapping : []), sizing.reconfigure(codeTheme(fontSize))] });
+    },
+    setFontSize(px) {
+      fontSize = px;
+      view.dispatch({ effects: sizing.reconfigure(codeTheme(px)) });
+    },
+    setWrap(on) {
+      wrap = !!on;
+      view.dispatch({ effects: wrapping.reconfigure(wrap ? EditorView.lineWrapping : []) });
     },
     // Replaces the text as one undoable edit (resetting to the starter code).
     replace(code) {
-      view.dispatch({ changes: { from: 0, to: view.state.doc.length, insert: code } });
+      // Its own undo step, never merged with the typing just before it.
+      view.dispatch({ changes: { from: 0, to: view.state.doc.length, insert: code }, annotations: isolateHistory.of('full') });
     },
     setReadOnly(on) {
       view.dispatch({ effects: readOnly.reconfigure(EditorState.readOnly.of(on)) });
@@ -93,15 +162,12 @@ export function createEditor(parent, { onChange, onRun, onSubmit }) {
       view.dispatch({ selection: { anchor: pos }, effects: EditorView.scrollIntoView(pos, { y: 'center' }) });
       view.focus();
     },
+    // list: [{ line, col, severity, message, hint }] from the last compile.
     showDiagnostics(list) {
-      const doc = view.state.doc;
-      const marks = list.filter((d) => d.severity !== 'note' && d.line >= 1 && d.line <= doc.lines).map((d) => {
-        const l = doc.line(d.line);
-        const from = Math.min(l.from + Math.max(0, d.col - 1), l.to);
-        return { from, to: Math.min(l.to, from + 1), severity: d.severity === 'error' ? 'error' : 'warning', message: d.message };
-      });
-      view.dispatch(setDiagnostics(view.state, marks));
+      compileList = list;
+      forceLinting(view);
     },
     focus() { view.focus(); },
+    selectAll() { view.dispatch({ selection: { anchor: 0, head: view.state.doc.length } }); },
   };
 }

@@ -4,6 +4,7 @@
 import { call } from './api.js';
 import { formatDate } from './dom.js';
 import { judgingBasis } from './bank.js';
+import { historyEntry, mergeProgress, trimHistory } from './history.js';
 
 // The profile the page loaded; "guest" while no account is signed in.
 export const progress = {
@@ -11,11 +12,54 @@ export const progress = {
   data: { version: 1, records: {}, settings: {} },
   dirty: false,
   blocked: false, // a 409: the account changed under us; nothing more is written
+  stopped: false, // the program no longer answers: nothing typed now is saved
   saving: null,
   timer: 0,
   lastError: '',
+  base: null, // the progress as last read from or written to the file: what both pages started from
   onChange: () => {},
 };
+
+// The general merge lives in sync-merge.js, loaded by the page before this bundle.
+function merger() {
+  const m = globalThis.TavrinMerge;
+  return m && typeof m.mergeStates === 'function' ? m : null;
+}
+
+function clone(x) {
+  return JSON.parse(JSON.stringify(x));
+}
+
+// Other pages of this program in the same browser hear about every save at once.
+const channel = typeof BroadcastChannel === 'function' ? new BroadcastChannel('tavrin-progress') : null;
+if (channel) channel.onmessage = (e) => { if (e.data && e.data.type === 'saved' && e.data.profile === progress.profile) pullProgress(); };
+
+// Reads, merges and writes one page at a time within a browser; pages in
+// another browser (the desktop window) meet in the merge itself.
+function exclusive(fn) {
+  const locks = typeof navigator !== 'undefined' && navigator.locks;
+  return locks && typeof locks.request === 'function' ? locks.request('tavrin-progress', fn) : fn();
+}
+
+// Takes in what another page saved: { changed } or { error }.
+function absorb(disk) {
+  const m = merger();
+  if (!m || !progress.base) return { changed: false };
+  const merged = mergeProgress(m, progress.base, progress.data, disk);
+  progress.base = normalize(clone(disk));
+  if (m.same(merged, progress.data)) return { changed: false };
+  progress.data = normalize(merged);
+  progress.onChange('merged');
+  return { changed: true };
+}
+
+export async function pullProgress() {
+  if (progress.blocked || !merger()) return;
+  await exclusive(async () => {
+    const { data } = await call('/api/state', { extra: { 'X-Mesk-Profile': progress.profile } });
+    if (typeof data.error !== 'string') absorb(data);
+  });
+}
 
 const SAVE_DELAY_MS = 1200;
 const RETRY_MS = 8000;
@@ -41,6 +85,7 @@ export async function loadProgress() {
   const { data } = await call('/api/state', { extra: { 'X-Mesk-Profile': progress.profile } });
   if (typeof data.error === 'string') return { error: data.error };
   progress.data = normalize(data);
+  progress.base = clone(progress.data);
   return { ok: true };
 }
 
@@ -81,9 +126,44 @@ function stamp(holder, map, name) {
   holder[map][name] = Date.now();
 }
 
-// Counts a submission against the tests; sample runs are not attempts.
-export function noteVerdict(question, verdict, now = new Date()) {
+// Days with any run or submission, for the progress cards; kept to the last
+// 400 days so the file does not grow without end.
+const DAYS_KEPT = 400;
+export function noteDay(id, now = new Date()) {
+  const r = record(id, true);
+  const day = formatDate(now);
+  if (!Array.isArray(r.days)) r.days = [];
+  if (r.days[r.days.length - 1] === day || r.days.includes(day)) return;
+  r.days.push(day);
+  if (r.days.length > DAYS_KEPT) r.days.splice(0, r.days.length - DAYS_KEPT);
+  changed();
+}
+
+// Standing tips already shown for an exercise (titles).
+export function seenTips(id) {
+  const r = record(id);
+  return new Set(r && Array.isArray(r.tips) ? r.tips.filter((t) => typeof t === 'string') : []);
+}
+
+export function noteTips(id, titles) {
+  const r = record(id, true);
+  const known = seenTips(id);
+  const fresh = titles.filter((t) => !known.has(t));
+  if (!fresh.length) return;
+  r.tips = [...known, ...fresh];
+  changed();
+}
+
+// Counts a submission against the tests and keeps it in the history; sample
+// runs are not attempts. run: { lang, code } of the submission.
+export function noteVerdict(question, verdict, now = new Date(), run = null) {
+  noteDay(question.id, now);
   const r = record(question.id, true);
+  if (run) {
+    if (!Array.isArray(r.history)) r.history = [];
+    r.history.push(historyEntry(verdict, run.lang, run.code, now.getTime()));
+    trimHistory(progress.data);
+  }
   r.attempts = (r.attempts || 0) + 1;
   r.lastAt = now.getTime();
   r.lastStatus = verdict.status;
@@ -123,9 +203,30 @@ export function restamp(questions, carriedIds) {
   return cleared;
 }
 
+async function write(keepalive) {
+  trimHistory(progress.data);
+  progress.data.updated = Date.now();
+  const body = JSON.stringify(progress.data);
+  const answer = await call('/api/state', {
+    method: 'POST', body, keepalive: keepalive && body.length < 60000,
+    extra: { 'X-Mesk-Profile': progress.profile },
+  });
+  if (answer.status === 200 && answer.data && answer.data.ok === true) progress.base = JSON.parse(body);
+  return answer;
+}
+
+// The page is going away: whatever is not on disk yet goes out now, in a
+// request that outlives the page (no time to read and merge first).
+export function saveOnLeave() {
+  if (progress.blocked || !(progress.dirty || progress.saving)) return;
+  progress.dirty = false;
+  clearTimeout(progress.timer);
+  write(true);
+}
+
 export function changed() {
   progress.dirty = true;
-  progress.onChange('dirty');
+  progress.onChange(progress.stopped ? 'stopped' : 'dirty');
   clearTimeout(progress.timer);
   if (!progress.blocked) progress.timer = setTimeout(saveProgress, SAVE_DELAY_MS);
 }
@@ -137,11 +238,14 @@ export async function saveProgress({ keepalive = false } = {}) {
   if (progress.saving) await progress.saving;
   if (!progress.dirty) return { ok: true };
   progress.dirty = false;
-  progress.data.updated = Date.now();
-  const body = JSON.stringify(progress.data);
-  const job = call('/api/state', {
-    method: 'POST', body, keepalive: keepalive && body.length < 60000,
-    extra: { 'X-Mesk-Profile': progress.profile },
+  const job = keepalive ? write(true) : exclusive(async () => {
+    // What another page saved since we last looked is merged in first.
+    if (merger() && progress.base) {
+      const disk = await call('/api/state', { extra: { 'X-Mesk-Profile': progress.profile } });
+      if (disk.status === 0) return disk;
+      if (typeof disk.data.error !== 'string') absorb(disk.data);
+    }
+    return write(false);
   });
   progress.saving = job;
   const { status, data } = await job;
@@ -155,11 +259,15 @@ export async function saveProgress({ keepalive = false } = {}) {
   if (typeof data.error === 'string' || data.ok !== true) {
     progress.dirty = true;
     progress.lastError = typeof data.error === 'string' ? data.error : '进度保存失败。';
-    progress.onChange('error');
+    // No answer at all: the program is gone, not just busy.
+    if (status === 0) progress.stopped = true;
+    progress.onChange(progress.stopped ? 'stopped' : 'error');
     progress.timer = setTimeout(saveProgress, RETRY_MS);
     return { error: progress.lastError };
   }
   progress.lastError = '';
+  progress.stopped = false;
+  if (channel) channel.postMessage({ type: 'saved', profile: progress.profile });
   progress.onChange(progress.dirty ? 'dirty' : 'saved');
   return { ok: true };
 }

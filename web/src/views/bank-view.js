@@ -12,7 +12,9 @@ export function renderBankView(bank, { onImport, onExport }) {
   file.addEventListener('change', () => {
     const chosen = file.files && file.files[0];
     file.value = '';
-    if (chosen) onImport(chosen, message);
+    if (!chosen) return;
+    showBankMessage(message, 'info', `正在读取 ${chosen.name}…`);
+    onImport(chosen, message);
   });
   host.append(el('div', { class: 'bank-inner' },
     el('h2', { text: '题库' }),
@@ -24,7 +26,7 @@ export function renderBankView(bank, { onImport, onExport }) {
       el('ul', { class: 'bank-topics' }, counts.map(([name, n]) => el('li', null, el('span', { text: name }), el('strong', { text: String(n) }))))),
     el('section', { class: 'panel' },
       el('h3', { text: '导入题库文件' }),
-      el('p', { text: '选择一个题库 JSON 文件，它会替换当前题库（程序会先备份原题库）。判题依据没有变化的题目保留通过标记，其余题目的通过标记会被清除；代码草稿都会保留。' }),
+      el('p', { text: '选一个题库 JSON 文件来替换现在的题库。替换前会先列出新增、改动和删除的题目，等你确认；原题库会自动备份。测试数据没变的题目保留通过标记，代码草稿全部保留。' }),
       el('div', { class: 'row' },
         el('label', { for: 'bank-file', class: 'btn btn-primary', tabindex: '0', id: 'bank-choose',
           onkeydown: (e) => { if (e.key === 'Enter' || e.key === ' ') { e.preventDefault(); file.click(); } } }, '选择题库文件…'),

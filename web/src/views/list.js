@@ -17,7 +17,7 @@ export function exerciseState(id) {
   return 'new';
 }
 
-const STATE_LABEL = { passed: '已通过', tried: '尝试中', new: '未开始' };
+const STATE_LABEL = { passed: '已通过', tried: '做过没通过', new: '还没开始' };
 
 export function setupFilters(onChange) {
   const topic = $('#filter-topic');

@@ -14,6 +14,16 @@ export function passesByDay() {
   return days;
 }
 
+// Days with any run or submission (and every day with a pass): Set of 'YYYY-MM-DD'.
+export function activeDays() {
+  const days = new Set();
+  for (const r of Object.values(progress.data.records)) {
+    for (const d of Array.isArray(r.days) ? r.days : []) if (typeof d === 'string') days.add(d);
+    for (const d of Array.isArray(r.passDates) ? r.passDates : []) if (typeof d === 'string') days.add(d);
+  }
+  return days;
+}
+
 function streak(days, today) {
   let n = 0;
   const d = new Date(today);
@@ -22,7 +32,7 @@ function streak(days, today) {
   return n;
 }
 
-function topicBars(questions) {
+function topicBars(questions, onTopic) {
   const rowH = 34;
   const width = 640;
   const labelW = 150;
@@ -34,13 +44,18 @@ function topicBars(questions) {
     const tried = all.filter((q) => exerciseState(q.id) === 'tried').length;
     const y = i * rowH + 6;
     const part = (k) => (all.length ? (k / all.length) * barW : 0);
-    chart.append(svg('g', { class: 'topic-row', 'data-topic': n },
-      svg('title', { text: `${name}：已通过 ${passed}，尝试中 ${tried}，共 ${all.length} 题` }),
+    const row = svg('g', { class: 'topic-row', 'data-topic': n, tabindex: all.length ? 0 : -1, role: 'button', 'aria-label': `${name}：已通过 ${passed} 题，共 ${all.length} 题，打开这个专题的题目` },
+      svg('title', { text: `${name}：已通过 ${passed}，做过没通过 ${tried}，共 ${all.length} 题。点一下打开这个专题的题目。` }),
       svg('text', { x: 0, y: y + 17, class: 'bar-label', text: `${n} ${name}` }),
       svg('rect', { x: labelW, y: y + 4, width: barW, height: 18, rx: 9, class: 'bar-bg' }),
       svg('rect', { x: labelW, y: y + 4, width: part(passed + tried), height: 18, rx: 9, class: 'bar-tried' }),
       svg('rect', { x: labelW, y: y + 4, width: part(passed), height: 18, rx: 9, class: 'bar-passed' }),
-      svg('text', { x: labelW + barW + 10, y: y + 17, class: 'bar-value', text: `${passed}/${all.length}` })));
+      svg('text', { x: labelW + barW + 10, y: y + 17, class: 'bar-value', text: `${passed}/${all.length}` }));
+    if (all.length) {
+      row.addEventListener('click', () => onTopic(n));
+      row.addEventListener('keydown', (e) => { if (e.key === 'Enter' || e.key === ' ') { e.preventDefault(); onTopic(n); } });
+    }
+    chart.append(row);
   });
   return chart;
 }
@@ -49,13 +64,14 @@ function heatMap(days, today) {
   const weeks = 53;
   const cell = 13;
   const gap = 3;
-  const left = 28;
+  const left = 30;
   const top = 20;
+  const right = 24; // room for a month label that starts in the last column
   const end = new Date(today);
   const start = new Date(end);
   start.setDate(start.getDate() - (weeks - 1) * 7 - ((end.getDay() + 6) % 7)); // weeks start on Monday
   const chart = svg('svg', {
-    class: 'heatmap', viewBox: `0 0 ${left + weeks * (cell + gap)} ${top + 7 * (cell + gap) + 4}`,
+    class: 'heatmap', viewBox: `0 0 ${left + weeks * (cell + gap) + right} ${top + 7 * (cell + gap) + 4}`,
     role: 'img', 'aria-label': '过去一年每天通过的题目数',
   });
   ['一', '三', '五'].forEach((d, i) => chart.append(svg('text', { x: 0, y: top + (i * 2) * (cell + gap) + 10, class: 'hm-label', text: d })));
@@ -81,24 +97,27 @@ function heatMap(days, today) {
   return chart;
 }
 
-export function renderProgress(questions, today = new Date()) {
+// opts: { last: question | null, onContinue(), onTopic(topic) }
+export function renderProgress(questions, today = new Date(), opts = {}) {
   const host = clear($('#view-progress'));
   const days = passesByDay();
+  const active = activeDays();
   const passed = questions.filter((q) => exerciseState(q.id) === 'passed').length;
   const attempts = Object.values(progress.data.records).reduce((s, r) => s + (r.attempts || 0), 0);
-  const activeDays = days.size;
   const cards = [
-    ['已通过', `${passed}`, `共 ${questions.length} 题`],
-    ['提交次数', `${attempts}`, '按测试提交计'],
-    ['连续练习', `${streak(days, today)} 天`, '每天至少通过一题'],
-    ['练习天数', `${activeDays} 天`, '有通过记录的日子'],
+    ['已通过', `${passed} 题`, `一共 ${questions.length} 题`],
+    ['提交次数', `${attempts} 次`, '点“提交评测”的次数'],
+    ['连续练习', `${streak(active, today)} 天`, '每天至少运行或提交一次'],
+    ['练习天数', `${active.size} 天`, '运行或提交过代码的日子'],
   ];
+  const head = el('div', { class: 'progress-head' }, el('h2', { text: '学习进度' }),
+    opts.last ? el('button', { type: 'button', class: 'btn btn-primary', id: 'continue-last', text: `继续上次：${opts.last.title || opts.last.id}`, onclick: opts.onContinue }) : null);
   host.append(el('div', { class: 'progress-inner' },
-    el('h2', { text: '学习进度' }),
+    head,
     el('div', { class: 'cards' }, cards.map(([k, v, s]) => el('div', { class: 'card' },
       el('div', { class: 'card-key', text: k }), el('div', { class: 'card-value', text: v }), el('div', { class: 'card-sub', text: s })))),
-    el('section', { class: 'panel' }, el('h3', { text: '各专题' }), el('div', { class: 'legend' },
-      el('span', { class: 'key key-passed' }), '已通过', el('span', { class: 'key key-tried' }), '尝试中'), topicBars(questions)),
-    el('section', { class: 'panel' }, el('h3', { text: '通过日历' }), heatMap(days, today),
+    el('section', { class: 'panel' }, el('h3', { text: '各专题（点一下打开这个专题的题目）' }), el('div', { class: 'legend' },
+      el('span', { class: 'key key-passed' }), '已通过', el('span', { class: 'key key-tried' }), '做过没通过'), topicBars(questions, opts.onTopic || (() => {}))),
+    el('section', { class: 'panel' }, el('h3', { text: '通过日历（每天通过的题数）' }), heatMap(days, today),
       el('div', { class: 'legend' }, '少', [0, 1, 2, 3, 4].map((l) => el('span', { class: 'key hm-key hm-' + l })), '多'))));
 }

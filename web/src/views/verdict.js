@@ -1,73 +1,169 @@
-// A verdict: summary, table of cases with side-by-side outputs and the first
-// difference marked, compiler messages linked to the editor, and advice.
+// A verdict: a headline naming the first failure, compiler messages linked to
+// the editor, the cases with a line-by-line view of the outputs, and advice.
 
 import { el, clear } from '../lib/dom.js';
 import { firstDifference, tokenize } from '../lib/diff.js';
-import { explainExit } from '../lib/exitcodes.js';
-import { parseDiagnostics, hintFor } from '../lib/diagnostics.js';
+import { lineDiff, foldRows, shorten } from '../lib/linediff.js';
+import { explainExit, STACK_CRASHES } from '../lib/exitcodes.js';
+import { parseDiagnostics, hintsFor } from '../lib/diagnostics.js';
+import { headline, CASE_LABEL, rightOutputBadExit, nulSuspect } from '../lib/summary.js';
+import { bigLocalArrays, hasVoidMain, megabytes } from '../lib/codecheck.js';
 
-export const CASE_LABEL = {
-  passed: '通过', wrong_answer: '答案错误', runtime_error: '运行错误', timeout: '超时',
-  output_limit: '输出超限', launch_error: '无法运行', skipped: '已跳过',
-};
-const STATUS_LABEL = { accepted: '全部通过', failed: '未全部通过', compile_error: '编译错误' };
+export { CASE_LABEL };
 const LEVEL_LABEL = { warning: '注意', tip: '提示', success: '很好' };
 
+// Tips that the rules give for the code as written, whatever the result: worth
+// reading once per exercise, not after every run.
+export const STANDING_TIPS = new Set(['让输入处理更稳健', '整数幂可以用整数运算', '检查动态内存的释放']);
+
 const CASE_EXPLAIN = {
-  timeout: '程序运行超过 1.5 秒被停止。检查循环是否能结束、是否在等待不存在的输入，大数据时减少重复计算。',
-  output_limit: '程序输出超过 64 KB 被停止，多半是死循环在打印。',
-  launch_error: '程序没能启动。可能被安全软件拦截，或系统资源不足。',
-  skipped: '前面已有两个用例超时，其余用例不再运行，以免久等。',
+  timeout: '程序运行超过 1.5 秒，被停了下来。检查循环能不能结束、是不是在等一个不存在的输入；数据大时减少重复计算。',
+  output_limit: '程序输出超过 64 KB，被停了下来，多半是死循环在不停打印。',
+  launch_error: '程序没能启动。可能被安全软件拦下了，或者电脑资源不够。',
+  skipped: '前面已经有两个测试点超时，剩下的就不再运行了，免得久等。',
 };
 
 export function renderError(host, message) {
-  clear(host).append(el('div', { class: 'verdict-error', role: 'alert' }, el('strong', { text: '未能评测' }), el('p', { text: message })));
+  clear(host).append(el('div', { class: 'verdict-error', role: 'alert' }, el('strong', { text: '没能评测' }), el('p', { text: message })));
 }
 
-export function renderBusy(host, label) {
-  clear(host).append(el('div', { class: 'verdict-busy' }, el('span', { class: 'spinner', 'aria-hidden': 'true' }), el('span', { text: label })));
+export function renderBusy(host, label, extra) {
+  clear(host).append(el('div', { class: 'verdict-busy' }, el('span', { class: 'spinner', 'aria-hidden': 'true' }), el('span', { text: label }), extra || null));
 }
 
-// verdict: the judge's answer; ctx: { mode, lang, compare, goTo(line, col) }
+// verdict: the judge's answer; ctx: { mode, lang, compare, code, goTo(line, col),
+// onSubmit(), onNext() | null, onTryInput(text) | null, seenTips: Set, noteTips(titles) }
 export function renderVerdict(host, verdict, ctx) {
   clear(host);
   const cases = Array.isArray(verdict.cases) ? verdict.cases : [];
-  const status = verdict.status;
-  const head = el('div', { class: 'verdict-head verdict-' + status },
-    el('div', { class: 'verdict-status', text: STATUS_LABEL[status] || status }),
-    el('div', { class: 'verdict-score' },
-      status === 'compile_error' ? '没有运行' : [el('strong', { text: `${verdict.passed}/${verdict.total}` }), ' 通过']),
-    el('div', { class: 'verdict-meta', text: `${ctx.mode === 'sample' ? '样例' : '测试'} · ${ctx.lang === 'cpp' ? 'C++11' : 'C99'} · 编译 ${verdict.compileMs} ms` }));
+  const h = headline(verdict, ctx);
+  const actions = el('div', { class: 'verdict-actions' });
+  if (h.invite && ctx.onSubmit) {
+    actions.append(el('span', { class: 'verdict-invite', text: '样例都对了，再用全部测试点检验一下。' }),
+      el('button', { type: 'button', class: 'btn btn-primary btn-small', id: 'verdict-submit', text: '提交评测', onclick: ctx.onSubmit }));
+  }
+  if (verdict.status === 'accepted' && ctx.mode !== 'sample' && ctx.onNext) {
+    actions.append(el('button', { type: 'button', class: 'btn btn-primary btn-small', id: 'next-exercise', text: '下一题 →', onclick: ctx.onNext }));
+  }
+  const head = el('div', { class: 'verdict-head verdict-' + (ctx.stopped ? 'stopped' : verdict.status), role: 'status' },
+    el('div', { class: 'verdict-status', text: h.title }),
+    h.score ? el('div', { class: 'verdict-score', text: h.score }) : null,
+    el('div', { class: 'verdict-meta', text: `${ctx.mode === 'sample' ? '运行样例' : '提交评测'} · ${ctx.lang === 'cpp' ? 'C++11' : 'C99'} · 编译用了 ${verdict.compileMs} 毫秒` }),
+    actions.firstChild ? actions : null);
   host.append(head);
 
   const diags = parseDiagnostics(verdict.diagnostics);
   if (!verdict.compiled || (verdict.diagnostics && verdict.diagnostics.trim())) {
     host.append(renderDiagnostics(verdict.diagnostics || '', diags, !verdict.compiled, ctx.goTo));
   }
-  if (cases.length) host.append(renderCases(cases, ctx));
-  if (Array.isArray(verdict.suggestions) && verdict.suggestions.length) {
-    host.append(el('section', { class: 'suggestions', 'aria-label': '建议' },
-      el('h3', { text: '建议' }),
-      el('ul', null, verdict.suggestions.map((s) => el('li', { class: 'suggestion level-' + s.level },
-        el('span', { class: 'level', text: LEVEL_LABEL[s.level] || s.level }),
-        el('div', null, el('strong', { text: s.title }), el('p', { text: s.detail })))))));
-  }
+  if (cases.length) host.append(renderCases(cases, ctx, h.caseIndex));
+  if (verdict.status !== 'accepted' && ctx.mode !== 'sample' && !ctx.stopped && ctx.failures >= HELP_AFTER) host.append(helpLadder(verdict, ctx));
+  const suggestions = Array.isArray(verdict.suggestions) ? verdict.suggestions : [];
+  if (suggestions.length) host.append(renderSuggestions(suggestions, ctx));
   return diags;
 }
 
-function renderDiagnostics(text, diags, failed, goTo) {
-  const box = el('section', { class: 'diagnostics' + (failed ? ' failed' : '') },
-    el('h3', { text: failed ? '编译器报告' : `编译器警告（${diags.filter((d) => d.severity === 'warning').length}）` }));
-  const firstError = diags.find((d) => d.severity === 'error');
-  if (firstError) {
-    const hint = hintFor(firstError.message);
-    box.append(el('p', { class: 'diag-first' }, '第一个错误在 ',
-      el('button', { type: 'button', class: 'link', text: `第 ${firstError.line} 行`, onclick: () => goTo(firstError.line, firstError.col) }),
-      hint ? `：${hint}` : '。先改它，后面的错误常常随之消失。'));
+// After this many failed submissions in a row the page offers help.
+export const HELP_AFTER = 3;
+
+// First a hint drawn from the first failing case and the advice; then, asked
+// for and confirmed, the exercise's reference solution.
+function helpLadder(verdict, ctx) {
+  const box = el('section', { class: 'help-ladder', id: 'help-ladder', 'aria-label': '帮助' },
+    el('h3', { text: `已经连续 ${ctx.failures} 次没通过，需要帮忙吗？` }));
+  const steps = el('div', { class: 'help-steps' });
+  const hintButton = el('button', { type: 'button', class: 'btn btn-small', id: 'help-hint', text: '第一步：给我一个提示' });
+  const solutionButton = el('button', { type: 'button', class: 'btn btn-small', id: 'help-solution', text: '第二步：看参考答案', hidden: true });
+  hintButton.addEventListener('click', () => {
+    hintButton.hidden = true;
+    steps.append(el('div', { class: 'help-hint' }, ...hintFor(verdict, ctx)));
+    solutionButton.hidden = false;
+  });
+  solutionButton.addEventListener('click', async () => {
+    const sure = await ctx.confirm('看参考答案？', '先自己再想一想效果最好。看完以后，建议关掉答案，自己从头写一遍再提交。', '看答案');
+    if (!sure) return;
+    solutionButton.hidden = true;
+    if (ctx.onSawSolution) ctx.onSawSolution();
+    steps.append(typeof ctx.reference === 'string' && ctx.reference
+      ? el('div', { class: 'help-solution' }, el('div', { class: 'io-title', text: '参考答案（只是一种写法）' }), el('pre', { class: 'io', text: ctx.reference }))
+      : el('p', { class: 'help-solution', text: '这道题没有附参考答案。' }));
+  });
+  box.append(steps, el('div', { class: 'row' }, hintButton, solutionButton));
+  return box;
+}
+
+function hintFor(verdict, ctx) {
+  const parts = [];
+  const cases = Array.isArray(verdict.cases) ? verdict.cases : [];
+  const c = cases.find((x) => x.status !== 'passed' && x.status !== 'skipped');
+  const unit = '测试点';
+  if (verdict.status === 'compile_error') {
+    const first = parseDiagnostics(verdict.diagnostics).find((d) => d.severity === 'error');
+    const hint = first ? hintsFor([first])[0] : '';
+    parts.push(el('p', null, first ? `先看第 ${first.line} 行：${hint || first.message}` : '先让代码能编译通过：看编译器报告的第一个错误。'));
+  } else if (c && 'input' in c) {
+    parts.push(el('p', null, `拿第 ${c.index} 个${unit}在纸上走一遍：输入是`, el('code', { text: short(c.input) || '（没有输入）' }),
+      '，应该输出', el('code', { text: short(c.expected) }), '，你的程序输出了', el('code', { text: short(c.actual) || '（什么也没有）' }), '。'));
+    if (c.status === 'wrong_answer') {
+      const d = firstDifference(c.expected, c.actual, ctx.compare, { code: ctx.code });
+      if (d) parts.push(el('p', { text: d.note }));
+    } else {
+      const e = explainExit(c.exitCode);
+      parts.push(el('p', { text: c.status === 'timeout' ? CASE_EXPLAIN.timeout : e ? e.detail : CASE_EXPLAIN[c.status] || '' }));
+    }
   }
-  if (diags.length) {
-    box.append(el('ul', { class: 'diag-list' }, diags.filter((d) => d.severity !== 'note').slice(0, 40).map((d) => {
-      const hint = hintFor(d.message);
+  const advice = (Array.isArray(verdict.suggestions) ? verdict.suggestions : []).find((x) => x.level === 'warning');
+  if (advice) parts.push(el('p', null, el('strong', { text: advice.title }), '：', advice.detail));
+  return parts;
+}
+
+function short(text, max = 60) {
+  const t = String(text || '').trim();
+  return t.length > max ? t.slice(0, max) + '…' : t;
+}
+
+function suggestionItem(s) {
+  return el('li', { class: 'suggestion level-' + s.level },
+    el('span', { class: 'level', text: LEVEL_LABEL[s.level] || s.level }),
+    el('div', null, el('strong', { text: s.title }), el('p', { text: s.detail })));
+}
+
+function renderSuggestions(list, ctx) {
+  const seen = ctx.seenTips || new Set();
+  const fresh = list.filter((s) => !(STANDING_TIPS.has(s.title) && seen.has(s.title)));
+  const again = list.filter((s) => STANDING_TIPS.has(s.title) && seen.has(s.title));
+  const newTips = list.filter((s) => STANDING_TIPS.has(s.title) && !seen.has(s.title)).map((s) => s.title);
+  if (newTips.length && ctx.noteTips) ctx.noteTips(newTips);
+  const box = el('section', { class: 'suggestions', 'aria-label': '建议' }, el('h3', { text: '建议' }));
+  if (fresh.length) box.append(el('ul', null, fresh.map(suggestionItem)));
+  if (again.length) {
+    box.append(el('details', { class: 'seen-tips' },
+      el('summary', { text: `看过的提示（${again.length} 条）` }), el('ul', null, again.map(suggestionItem))));
+  }
+  return box;
+}
+
+function renderDiagnostics(text, diags, failed, goTo) {
+  const warnings = diags.filter((d) => d.severity === 'warning').length;
+  const box = el('section', { class: 'diagnostics' + (failed ? ' failed' : '') },
+    el('h3', { text: failed ? '编译器的报告' : `编译器的警告（${warnings} 条）` }));
+  const shown = diags.filter((d) => d.severity !== 'note');
+  const hints = hintsFor(shown);
+  const firstAt = shown.findIndex((d) => d.severity === 'error');
+  if (firstAt >= 0) {
+    const first = shown[firstAt];
+    const hint = hints[firstAt];
+    box.append(el('p', { class: 'diag-first' }, '第一个错误在',
+      el('button', { type: 'button', class: 'link', text: `第 ${first.line} 行`, onclick: () => goTo(first.line, first.col) }),
+      hint ? `：${hint}` : '。先改它，后面的错误常常会跟着消失。'));
+  }
+  if (shown.length) {
+    const said = new Set();
+    box.append(el('ul', { class: 'diag-list' }, shown.slice(0, 40).map((d, k) => {
+      // One mistake often gives several messages on a line; its hint is said once.
+      const key = `${d.line}\u0000${hints[k]}`;
+      const hint = hints[k] && !said.has(key) ? hints[k] : '';
+      if (hint) said.add(key);
       return el('li', { class: 'diag diag-' + d.severity },
         el('button', { type: 'button', class: 'link diag-loc', text: `第 ${d.line} 行${d.col > 1 ? ` 第 ${d.col} 列` : ''}`,
           'aria-label': `跳到第 ${d.line} 行`, onclick: () => goTo(d.line, d.col) }),
@@ -81,89 +177,191 @@ function renderDiagnostics(text, diags, failed, goTo) {
   return box;
 }
 
-function renderCases(cases, ctx) {
+function exitCell(c) {
+  if (c.status === 'skipped' || !('exitCode' in c)) return { text: '—', title: '' };
+  // A run stopped for time or output was killed by the judge: its code says nothing about the program.
+  if (c.status === 'timeout' || c.status === 'output_limit') return { text: '被停止', title: '评测把它停了下来' };
+  const e = explainExit(c.exitCode);
+  return { text: String(c.exitCode), title: e ? e.title : '正常结束' };
+}
+
+function renderCases(cases, ctx, openIndex) {
   const table = el('table', { class: 'cases' },
     el('thead', null, el('tr', null, ['#', '结果', '用时', '退出码', ''].map((h) => el('th', { scope: 'col', text: h })))));
   const body = el('tbody');
   table.append(body);
-  const firstBad = cases.find((c) => c.status !== 'passed' && c.status !== 'skipped');
   for (const c of cases) {
     const detail = el('tr', { class: 'case-detail', hidden: true }, el('td', { colspan: 5 }));
     const toggle = el('button', { type: 'button', class: 'btn btn-tiny', 'aria-expanded': 'false', text: '详情' });
+    const exit = exitCell(c);
     const row = el('tr', { class: 'case-row status-' + c.status, dataset: { index: c.index } },
       el('td', { text: String(c.index) }),
       el('td', null, el('span', { class: 'case-status', text: CASE_LABEL[c.status] || c.status })),
       el('td', { text: c.status === 'skipped' ? '—' : `${c.ms} ms` }),
-      el('td', { class: 'exit', text: 'exitCode' in c ? String(c.exitCode) : '—', title: exitTitle(c) }),
+      el('td', { class: 'exit', text: exit.text, title: exit.title }),
       el('td', null, toggle));
     const open = (on) => {
       if (on && !detail.firstChild.firstChild) detail.firstChild.append(caseDetail(c, ctx));
       detail.hidden = !on;
       toggle.setAttribute('aria-expanded', String(on));
       toggle.textContent = on ? '收起' : '详情';
+      if (on) scrollToFirstDifference(detail);
     };
     toggle.addEventListener('click', () => open(detail.hidden));
     body.append(row, detail);
-    if (c === firstBad) open(true);
+    if (c.index === openIndex) open(true);
   }
-  return el('section', { class: 'case-section' }, el('h3', { text: '用例' }), table);
+  return el('section', { class: 'case-section' }, el('h3', { text: ctx.mode === 'sample' ? '样例' : '测试点' }), table);
 }
 
-function exitTitle(c) {
+function scrollToFirstDifference(detail) {
+  const run = () => {
+    const row = detail.querySelector('.first-diff');
+    const scroller = row && row.closest('.diff-scroll');
+    if (!scroller) return;
+    // Two lines of context above the difference.
+    scroller.scrollTop = Math.max(0, row.offsetTop - 2 * row.offsetHeight - (scroller.querySelector('thead')?.offsetHeight || 0));
+  };
+  if (typeof requestAnimationFrame === 'function') requestAnimationFrame(run); else run();
+}
+
+function crashNotes(c, ctx) {
+  const notes = [];
+  if (rightOutputBadExit(c, ctx.compare)) {
+    notes.push(el('p', { class: 'case-note exit-note' }, el('strong', { text: `输出正确，但退出码是 ${c.exitCode}` }),
+      '：评测要求程序正常结束并返回 0。', hasVoidMain(ctx.code)
+        ? '你的代码写的是 void main，改成 int main(void)，最后写 return 0;。'
+        : '检查 main 的最后是不是 return 0;，以及有没有调用 exit(非 0)。'));
+    return notes;
+  }
   const e = explainExit(c.exitCode);
-  return e ? e.title : '';
+  if (e) notes.push(el('p', { class: 'case-note exit-note' }, el('strong', { text: e.title }), '：', e.detail));
+  if (STACK_CRASHES.has(c.exitCode)) {
+    for (const a of bigLocalArrays(ctx.code).slice(0, 2)) {
+      notes.push(el('p', { class: 'case-note big-array' }, el('strong', { text: `第 ${a.line} 行的局部数组 ${a.name} 很大（约 ${megabytes(a.bytes)} MB）` }),
+        '：函数里的数组放在栈上，栈只有几 MB（Windows 上常常只有 1 MB），放不下就会崩溃。把它移到所有函数的外面（全局数组），或者用 malloc 申请。'));
+    }
+  }
+  return notes;
 }
 
 function caseDetail(c, ctx) {
   const box = el('div', { class: 'case-box' });
   const explain = CASE_EXPLAIN[c.status];
   if (explain) box.append(el('p', { class: 'case-note', text: explain }));
-  if (c.status === 'runtime_error' || (c.status === 'timeout' && c.exitCode && c.exitCode !== 1)) {
-    const e = explainExit(c.exitCode);
-    if (e) box.append(el('p', { class: 'case-note exit-note' }, el('strong', { text: e.title }), '：', e.detail));
-  }
+  if (c.status === 'runtime_error') box.append(...crashNotes(c, ctx));
   if (!('input' in c)) return box;
-  box.append(el('div', { class: 'io-block' }, el('div', { class: 'io-title', text: '输入' }),
-    el('pre', { class: 'io', text: c.input || '（无输入）' })));
-  const diff = c.status === 'passed' ? null : firstDifference(c.expected, c.actual, ctx.compare);
-  if (diff) {
-    const where = diff.actual || diff.expected;
-    const side = diff.actual ? '实际输出' : '预期输出';
-    box.append(el('p', { class: 'diff-note', role: 'note' },
-      el('strong', { text: `第一处不同：${side}第 ${where.line} 行第 ${where.col} 列。` }), ' ', diff.note));
-  } else if (c.status === 'wrong_answer') {
-    box.append(el('p', { class: 'diff-note' }, '按空白分隔比较时内容一致；程序可能输出了空字符 \\0（显示为 ?）。'));
+  box.append(el('div', { class: 'io-block' },
+    el('div', { class: 'io-head' }, el('span', { class: 'io-title', text: '输入' }),
+      ctx.onTryInput ? el('button', { type: 'button', class: 'btn btn-tiny try-input', text: '用这组输入自测', onclick: () => ctx.onTryInput(c.input || '') }) : null),
+    el('pre', { class: 'io', text: c.input || '（没有输入）' })));
+  const stopped = c.status === 'timeout' || c.status === 'output_limit' || (c.status === 'runtime_error' && !rightOutputBadExit(c, ctx.compare));
+  if (c.status === 'wrong_answer') {
+    const diff = firstDifference(c.expected, c.actual, ctx.compare, { code: ctx.code });
+    if (diff) {
+      const where = diff.actual || diff.expected;
+      const side = diff.actual ? '实际输出' : '预期输出';
+      box.append(el('p', { class: 'diff-note', role: 'note' },
+        el('strong', { text: `第一处不同：${side}第 ${where.line} 行第 ${where.col} 列。` }), ' ', diff.note));
+    }
   }
-  box.append(el('div', { class: 'side-by-side' },
-    outputPane('预期输出', c.expected, diff && diff.expected, diff && !diff.expected),
-    outputPane('实际输出', c.actual, diff && diff.actual, diff && !diff.actual)));
+  const nul = nulSuspect(c, ctx.compare);
+  if (nul) {
+    box.append(el('p', { class: 'diff-note nul-note' }, nul === 'sure'
+      ? '输出里有空字符 NUL（\\0），评测把它换成了 ?，下面标为 ␀。去掉它，输出就和预期一样了。'
+      : '输出里的 ? 可能是空字符 NUL（\\0），评测把它换成了 ?，下面标为 ␀。',
+    '常见原因：用 %c 输出了 0，或者输出的字符数组没有以 \\0 结尾。'));
+  }
+  if (stopped) {
+    box.append(el('p', { class: 'case-note', text: c.status === 'runtime_error' ? '下面是程序崩溃前已经输出的内容。' : '下面是程序被停下之前已经输出的内容。' }));
+  }
+  box.append(diffView(c.expected, c.actual, ctx.compare, stopped ? '崩溃/停止前的输出' : '实际输出', { nul: !!nul }));
   return box;
 }
 
-// Output with line numbers; the token at the first difference is marked, and
-// a side that ended too early gets an end marker.
-function outputPane(title, text, token, endedEarly) {
-  const value = String(text || '');
-  const lines = value.split('\n');
-  if (lines.length > 1 && lines[lines.length - 1] === '') lines.pop();
-  const pre = el('pre', { class: 'io numbered' });
-  let offset = 0;
-  lines.forEach((line, i) => {
-    const n = i + 1;
-    const row = el('span', { class: 'ln-row' + (token && token.line === n ? ' diff-line' : '') }, el('span', { class: 'ln', text: String(n) }));
-    if (token && token.line === n) {
-      const startCol = token.start - offset;
-      const endCol = token.end - offset;
-      row.append(line.slice(0, startCol), el('mark', { class: 'diff-mark', text: line.slice(startCol, endCol) }), line.slice(endCol));
+// Text of one output line with long runs shortened, NUL bytes named, and the
+// tokens in `marks` (indexes of blank-separated tokens) highlighted.
+function lineCell(text, marks, nul) {
+  const cell = el('td', { class: 'txt' });
+  const parts = text.split(/([\t\v\f\r ]+)/);
+  let token = 0;
+  for (const part of parts) {
+    if (!part) continue;
+    if (/^[\t\v\f\r ]+$/.test(part)) { cell.append(part); continue; }
+    const node = marks && marks.has(token) ? el('mark', { class: 'diff-mark' }) : document.createDocumentFragment();
+    const s = shorten(part);
+    if (s.cut) {
+      appendText(node, s.head, nul);
+      node.append(el('span', { class: 'cut', text: `…省略 ${s.cut} 个字符…`, title: `这一串共 ${Array.from(part).length} 个字符` }));
+      appendText(node, s.tail, nul);
     } else {
-      row.append(line);
+      appendText(node, part, nul);
     }
-    pre.append(row, '\n');
-    offset += line.length + 1;
-  });
-  if (endedEarly) pre.append(el('span', { class: 'ln-row diff-line' }, el('span', { class: 'ln', text: '' }), el('mark', { class: 'diff-mark end', text: '（输出到此结束）' })));
-  if (!value) pre.prepend(el('span', { class: 'muted', text: '（空）' }));
-  return el('div', { class: 'out-pane' }, el('div', { class: 'io-title', text: title }), pre);
+    cell.append(node);
+    token++;
+  }
+  return cell;
 }
 
-export { tokenize };
+// The judge hands a NUL byte over as "?"; where it is known to be one, it is shown as ␀.
+function appendText(node, text, nul) {
+  const pieces = text.split(nul ? /[\u0000?]/ : '\u0000');
+  pieces.forEach((p, i) => {
+    if (i > 0) node.append(el('span', { class: 'nul', title: '空字符 NUL（\\0）', text: '␀' }));
+    if (p) node.append(p);
+  });
+}
+
+function differingTokens(e, a) {
+  const x = tokenize(e).map((t) => t.text);
+  const y = tokenize(a).map((t) => t.text);
+  const left = new Set();
+  const right = new Set();
+  for (let k = 0; k < Math.max(x.length, y.length); k++) {
+    if (x[k] !== y[k]) { if (k < x.length) left.add(k); if (k < y.length) right.add(k); }
+  }
+  return [left, right];
+}
+
+// Both outputs in one table, line beside line, so they scroll together. Line
+// numbers live in a gutter drawn by CSS: selecting or copying the output never
+// takes them along.
+export function diffView(expected, actual, compare, actualTitle = '实际输出', { nul = false, expectedTitle = '预期输出', emptyText = '（程序没有输出）' } = {}) {
+  const { rows, expected: exp, actual: act } = lineDiff(expected, actual, compare);
+  const folded = foldRows(rows);
+  const body = el('tbody');
+  let first = null;
+  for (const r of folded) {
+    if (r.kind === 'fold') {
+      body.append(el('tr', { class: 'row-fold' }, el('td', { colspan: 4, text: r.end ? `…… 还有 ${r.count} 行没有显示` : `…… ${r.count} 行相同` })));
+      continue;
+    }
+    const [left, right] = r.kind === 'changed' ? differingTokens(exp[r.e - 1], act[r.a - 1]) : [null, null];
+    const tr = el('tr', { class: 'row-' + r.kind },
+      el('td', { class: 'ln', dataset: r.e ? { n: String(r.e) } : {} }),
+      r.e ? lineCell(exp[r.e - 1], left) : el('td', { class: 'txt none' }),
+      el('td', { class: 'ln', dataset: r.a ? { n: String(r.a) } : {} }),
+      r.a ? lineCell(act[r.a - 1], right, nul) : el('td', { class: 'txt none' }));
+    if (r.kind === 'missing') tr.title = '程序少输出了这一行';
+    if (r.kind === 'extra') tr.title = '程序多输出了这一行';
+    if (r.kind !== 'same' && !first) { first = tr; tr.classList.add('first-diff'); }
+    body.append(tr);
+  }
+  if (!act.length) {
+    body.append(el('tr', { class: 'row-empty' }, el('td', { class: 'ln' }), el('td', { class: 'txt' }), el('td', { class: 'ln' }),
+      el('td', { class: 'txt empty-output', text: emptyText })));
+  }
+  const table = el('table', { class: 'diff-table' },
+    el('colgroup', null, el('col', { class: 'col-ln' }), el('col'), el('col', { class: 'col-ln' }), el('col')),
+    el('thead', null, el('tr', null, el('th', { class: 'ln' }), el('th', { class: 'io-title', text: expectedTitle }),
+      el('th', { class: 'ln' }), el('th', { class: 'io-title', text: actualTitle }))),
+    body);
+  const scroller = el('div', { class: 'diff-scroll', tabindex: '0', 'aria-label': '预期输出和实际输出逐行对照' }, table);
+  const bar = el('div', { class: 'diff-bar' },
+    el('span', { class: 'diff-legend' }, el('span', { class: 'key-changed' }, '不同'), el('span', { class: 'key-missing' }, '少了'), el('span', { class: 'key-extra' }, '多了')),
+    first ? el('button', { type: 'button', class: 'btn btn-tiny jump-diff', text: '跳到第一处不同', onclick: () => {
+      scroller.scrollTop = Math.max(0, first.offsetTop - 2 * first.offsetHeight - table.tHead.offsetHeight);
+      first.classList.remove('flash'); void first.offsetWidth; first.classList.add('flash');
+    } }) : null);
+  return el('div', { class: 'diff-view' }, bar, scroller);
+}
