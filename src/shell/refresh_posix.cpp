@@ -5,10 +5,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <climits>
 #include <cstdlib>
 #include <memory>
-#include <new>
 #include <optional>
 #include <string>
 #include <vector>
