@@ -196,7 +196,7 @@ def test_mesk_folder_with_other_files_stays(profile):
 
 def test_refresh_icons_in_clash_same_name_and_foreign_documents(profile):
     p = profile
-    clash, twice = p.root / "clash", p.root / "twice"
+    clash, twice = p.root / "clash", p.root / "同名 twice"  # a blank and CJK in the argument
     for d in (clash, twice):
         d.mkdir()
     p.make({
