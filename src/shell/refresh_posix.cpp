@@ -5,10 +5,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <climits>
 #include <cstdlib>
 #include <memory>
-#include <new>
 #include <optional>
 #include <string>
 #include <vector>
@@ -156,8 +154,11 @@ struct launcher {
   launch exec;
 };
 
-// Reads and parses a desktop entry; nullopt when it cannot be read or has no Exec line.
+// Reads and parses a desktop entry; nullopt when it is no regular file, cannot be read or
+// has no Exec line.
 std::optional<launcher> open_launcher(const std::string& path) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;  // a FIFO would never end
   auto bytes = plat::file_read_all(path, launcher_limit);
   if (!bytes) return std::nullopt;
   launcher l{key_file(g_key_file_new()), std::move(*bytes), {}};

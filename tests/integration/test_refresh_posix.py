@@ -226,6 +226,20 @@ def test_foreign_launcher_holding_the_name_makes_4(profile, tmp_path):
     assert fnv1a(folder / "old.desktop") not in profile.backups()
 
 
+def test_special_files_are_skipped_and_hold_no_name(profile, tmp_path):
+    folder = tmp_path / "launchers"
+    folder.mkdir()
+    os.mkfifo(folder / "pipe.desktop")
+    os.mkfifo(folder / "Tavrin.desktop")
+    (folder / "dir.desktop").mkdir()
+    (folder / "huge.desktop").write_text(entry(str(profile.exe)) + "X-Pad=" + "x" * (2 << 20) + "\n", "utf-8")
+    (folder / "old.desktop").write_text(entry(str(profile.exe)), "utf-8")
+    (folder / "stop.desktop").write_text(entry(f"{profile.exe} --stop"), "utf-8")
+    assert profile.run("--refresh-icons-in", folder).returncode == 4, "a pipe holding the name counts"
+    assert (folder / "old.desktop").exists() and (folder / "huge.desktop").exists()
+    assert (folder / "停止Tavrin.desktop").exists()
+
+
 def test_same_name_twice_later_wins_and_both_are_backed_up(profile, tmp_path):
     folder = tmp_path / "launchers"
     folder.mkdir()

@@ -72,10 +72,16 @@ def test_missing_bank_refuses_the_start(app_folder):
     assert "无法读取 data" in log and "启动失败：题库未能加载，程序退出" in log
 
 
-@pytest.mark.parametrize("args", [["--refresh-icons"], ["--refresh-icons-in", "C:/x"]])
-def test_shortcut_commands_without_shell_support(app_folder, args):
-    folder = app_folder()
-    assert tv.run_duty(folder, *args).returncode == 1
+@pytest.mark.parametrize("bank", [None, "{broken"])
+def test_shortcut_command_starts_nothing_else(app_folder, tmp_path, bank):
+    """A shortcut repair does its work and ends: no store, no log, no service, whatever the bank."""
+    folder = app_folder(bank=bank)
+    empty = tmp_path / "no shortcuts"
+    empty.mkdir()
+    arg = "Z:" + str(empty).replace("/", "\\") if tv.WINDOWS else str(empty)
+    assert tv.run_duty(folder, "--refresh-icons-in", arg).returncode == 0
+    assert tv.run_duty(folder, "--refresh-icons-in", arg + "x").returncode == 1
+    assert not (folder / "logs").exists()
     assert not (folder / "data" / "session.txt").exists()
 
 

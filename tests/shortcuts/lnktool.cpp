@@ -4,7 +4,8 @@
 //   folders <desktop> <programs> <appdata>      User Shell Folders of this prefix's user
 //   make <path> <target> <arguments> <description>
 //   read <path>                                 prints one line, fields separated by tabs:
-//     ok <target> <arguments> <description> <icon file> <icon index> <app id or "-">
+//     ok <target> <arguments> <description> <icon file> <icon index> <app id>, where the
+//     app id is "-" when the link holds none and "no-store" when it has no property store
 //     or "fail" when the link cannot be loaded
 // Exit code 0 when every line worked.
 #include <windows.h>
@@ -87,7 +88,7 @@ bool make(const std::vector<std::string>& f) {
 
 std::string app_id(IShellLinkW* link) {
   IPropertyStore* store = nullptr;
-  if (FAILED(link->QueryInterface(IID_IPropertyStore, reinterpret_cast<void**>(&store))) || !store) return "-";
+  if (FAILED(link->QueryInterface(IID_IPropertyStore, reinterpret_cast<void**>(&store))) || !store) return "no-store";
   PROPVARIANT value;
   PropVariantInit(&value);
   std::string id = "-";
