@@ -44,6 +44,7 @@ export function trimHistory(state, { perExercise = HISTORY_PER_EXERCISE, budget 
     r.history = list;
     lists.push(list);
   }
+  if (!lists.some((l) => l.length)) return dropped;
   let total = lists.reduce((s, l) => s + l.reduce((t, e) => t + bytes(e), 0), 0);
   const outside = bytes(state) - total;
   const allowed = Math.max(0, Math.min(budget, fileRoom - outside));
