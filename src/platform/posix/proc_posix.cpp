@@ -255,7 +255,10 @@ run_result run_on(const std::string& command_line, const std::string& work_dir, 
     env = envp.data();
   }
 
-  sandbox::filter seccomp = sandbox::build_filter(compile_mode);
+  // Built once per mode; each run gets a copy for its child to fill in its own pid.
+  static const sandbox::filter run_filter = sandbox::build_filter(false);
+  static const sandbox::filter compile_filter = sandbox::build_filter(true);
+  sandbox::filter seccomp = compile_mode ? compile_filter : run_filter;
   sandbox::child_plan plan{};
   plan.program = program.c_str();
   plan.argv = argv.data();
