@@ -283,7 +283,13 @@ run_result run_on(const std::string& command_line, const std::string& work_dir, 
   r.started = 1;
 
   for (;;) {
-    bool ended = wait_ready(pidfd.fd, int(run_poll_ms));
+    // Sleep until the earlier of its end, the next output check and its deadline (the first
+    // millisecond past the limit), so that a time-out is stopped on time.
+    const uint32_t used = tick_ms() - start;
+    uint32_t wait = run_poll_ms;
+    if (used <= time_limit_ms && time_limit_ms - used + 1 < wait) wait = time_limit_ms - used + 1;
+    if (used > time_limit_ms) wait = 0;
+    bool ended = wait_ready(pidfd.fd, int(wait));
     // The size test comes first: a flood that ended by itself is still a flood.
     struct stat st;
     if (fstat(out_fd, &st) == 0 && uint64_t(st.st_size) > run_output_limit) {
