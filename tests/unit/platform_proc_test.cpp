@@ -1,6 +1,7 @@
 // Limited child processes: real programs built with a real compiler, run under the limits.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -9,6 +10,10 @@
 #include <string>
 #include <vector>
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 #include "platform/fs.h"
 #include "platform/proc.h"
 #include "platform/sys.h"
@@ -281,6 +286,41 @@ TEST_F(ProcTest, RunModeConfinesTheProgram) {
       {"tcp_connect", 1 /* EPERM: no sockets at all */},
   };
   EXPECT_EQ(answer, expected) << "Landlock version " << abi;
+}
+
+TEST_F(ProcTest, KeptRunFilesAreNeverReopenedByName) {
+  const std::string in = dir + plat::path_sep + "stdin.txt", out = dir + plat::path_sep + "output.txt";
+  const std::string bystander = dir + plat::path_sep + "bystander.txt";
+  ASSERT_TRUE(plat::file_write(bystander, "untouched"));
+  plat::run_files files;
+  ASSERT_TRUE(files.create(in, out));
+  EXPECT_FALSE(plat::run_files().create(in, dir + plat::path_sep + "other.txt"));  // exists
+  ASSERT_TRUE(files.set_input("first\n"));
+  run_result r = plat::process_run_limited(helper("echo"), dir, files, 5000, false);
+  EXPECT_EQ(r.started, 1u);
+  EXPECT_EQ(files.output_head(100), std::optional<std::string>("first\nfirst\n"));
+  // Someone replaces both names: a link to another file, a new file; the next run and its
+  // read-back still use the judge's own files, and the other files stay as they were.
+  const bool renamed = std::rename(out.c_str(), (dir + plat::path_sep + "moved.txt").c_str()) == 0;
+#ifdef _WIN32
+  EXPECT_FALSE(renamed) << "held without delete sharing, the file cannot be moved";
+#else
+  EXPECT_TRUE(renamed);
+  ASSERT_EQ(symlink(bystander.c_str(), out.c_str()), 0);
+  ASSERT_TRUE(std::remove(in.c_str()) == 0 && mkfifo(in.c_str(), 0600) == 0);
+#endif
+  ASSERT_TRUE(files.set_input("second\n"));
+  r = plat::process_run_limited(helper("echo"), dir, files, 5000, false);
+  EXPECT_EQ(r.started, 1u);
+  EXPECT_EQ(r.exit_code, 0u);
+  EXPECT_EQ(files.output_head(100), std::optional<std::string>("second\nsecond\n"));
+  EXPECT_EQ(slurp(bystander), "untouched");
+  // The path-given form refuses what is not a regular file instead of following or blocking.
+#ifndef _WIN32
+  EXPECT_EQ(plat::process_run_limited(helper("echo"), dir, in, bystander, 5000, false).started, 0u);
+  EXPECT_EQ(plat::process_run_limited(helper("echo"), dir, bystander, out, 5000, false).started, 0u);
+  EXPECT_EQ(slurp(bystander), "untouched");
+#endif
 }
 
 TEST_F(ProcTest, CompileModeLeavesNoHelperBehind) {

@@ -255,7 +255,10 @@ run_result run_on(const std::string& command_line, const std::string& work_dir, 
     env = envp.data();
   }
 
-  sandbox::filter seccomp = sandbox::build_filter(compile_mode);
+  // Built once per mode; each run gets a copy for its child to fill in its own pid.
+  static const sandbox::filter run_filter = sandbox::build_filter(false);
+  static const sandbox::filter compile_filter = sandbox::build_filter(true);
+  sandbox::filter seccomp = compile_mode ? compile_filter : run_filter;
   sandbox::child_plan plan{};
   plan.program = program.c_str();
   plan.argv = argv.data();
@@ -280,7 +283,13 @@ run_result run_on(const std::string& command_line, const std::string& work_dir, 
   r.started = 1;
 
   for (;;) {
-    bool ended = wait_ready(pidfd.fd, int(run_poll_ms));
+    // Sleep until the earlier of its end, the next output check and its deadline (the first
+    // millisecond past the limit), so that a time-out is stopped on time.
+    const uint32_t used = tick_ms() - start;
+    uint32_t wait = run_poll_ms;
+    if (used <= time_limit_ms && time_limit_ms - used + 1 < wait) wait = time_limit_ms - used + 1;
+    if (used > time_limit_ms) wait = 0;
+    bool ended = wait_ready(pidfd.fd, int(wait));
     // The size test comes first: a flood that ended by itself is still a flood.
     struct stat st;
     if (fstat(out_fd, &st) == 0 && uint64_t(st.st_size) > run_output_limit) {

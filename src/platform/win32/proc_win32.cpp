@@ -80,7 +80,12 @@ run_result run_with(const std::string& command_line, const std::string& work_dir
   thread.close_now();
 
   for (;;) {
-    const DWORD wait = WaitForSingleObject(pi.hProcess, run_poll_ms);
+    // Sleep until the earlier of its end, the next output check and its deadline.
+    const DWORD used = GetTickCount() - start;
+    DWORD pause = run_poll_ms;
+    if (used <= time_limit_ms && time_limit_ms - used + 1 < pause) pause = time_limit_ms - used + 1;
+    if (used > time_limit_ms) pause = 0;
+    const DWORD wait = WaitForSingleObject(pi.hProcess, pause);
     // The size test comes first: a flood that ended by itself is still a flood.
     LARGE_INTEGER size;
     if (GetFileSizeEx(out, &size) && uint64_t(size.QuadPart) > run_output_limit) {
