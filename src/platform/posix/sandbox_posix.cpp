@@ -14,7 +14,6 @@
 #include <linux/capability.h>
 #include <linux/securebits.h>
 #include <sys/resource.h>
-#include <grp.h>
 #include <sys/sysinfo.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -498,9 +497,12 @@ bool drop_privileges(const child_plan* p) {
   // The bounding set may stay: with no_new_privs an exec never adds to the (empty) permitted
   // set, and dropping it costs a credential change per capability.
   prctl(PR_CAP_AMBIENT, PR_CAP_AMBIENT_CLEAR_ALL, 0, 0, 0);
+  // Raw system calls: glibc's wrappers would try to change every thread of the parent whose
+  // memory this child shares, taking its locks on the way.
+  const long id = long(p->run_user);
   if (p->run_user != uid_t(-1) &&
-      (setgroups(0, nullptr) != 0 || setresgid(p->run_user, p->run_user, p->run_user) != 0 ||
-       setresuid(p->run_user, p->run_user, p->run_user) != 0))
+      (syscall(SYS_setgroups, 0, nullptr) != 0 || syscall(SYS_setresgid, id, id, id) != 0 ||
+       syscall(SYS_setresuid, id, id, id) != 0))
     return false;
   __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
   __user_cap_data_struct none[_LINUX_CAPABILITY_U32S_3] = {};
