@@ -59,6 +59,7 @@ struct submission {
 
   ~submission() {
     // Whatever the program left in its folder goes too, so no submission leaves a trace.
+    files.close();
     if (work_dir_made) plat::dir_delete_tree(work_dir);
     b_free(&answer);
     b_free(&cases);

@@ -58,6 +58,8 @@ class run_files {
   // The first cap bytes of what the last run wrote; nullopt when it cannot be read.
   std::optional<std::string> output_head(uint64_t cap) const;
   bool ready() const { return input_ != -1 && output_ != -1; }
+  // Closes both (before their folder is removed: Windows cannot delete a file held open).
+  void close();
   // Platform handles (descriptors on Linux, HANDLE values on Windows).
   intptr_t input_handle() const { return input_; }
   intptr_t output_handle() const { return output_; }

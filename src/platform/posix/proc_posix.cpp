@@ -349,9 +349,12 @@ run_result process_run_limited(const std::string& command_line, const std::strin
   return run_on(command_line, work_dir, in.fd, out.fd, time_limit_ms, compile_mode);
 }
 
-run_files::~run_files() {
-  if (input_ >= 0) close(int(input_));
-  if (output_ >= 0) close(int(output_));
+run_files::~run_files() { close(); }
+
+void run_files::close() {
+  if (input_ >= 0) ::close(int(input_));
+  if (output_ >= 0) ::close(int(output_));
+  input_ = output_ = -1;
 }
 
 bool run_files::create(const std::string& input_path, const std::string& output_path) {
@@ -361,7 +364,7 @@ bool run_files::create(const std::string& input_path, const std::string& output_
   if (in < 0) return false;
   int out = open(output_path.c_str(), flags, 0600);
   if (out < 0) {
-    close(in);
+    ::close(in);
     return false;
   }
   input_ = in;

@@ -14,13 +14,13 @@
 #include <linux/capability.h>
 #include <linux/securebits.h>
 #include <sys/resource.h>
-#include <grp.h>
 #include <sys/sysinfo.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstddef>
+#include <algorithm>
 #include <initializer_list>
 #include <vector>
 
@@ -90,22 +90,21 @@ struct builder {
     return true;
   }
 
-  // if (nr == call) return action;  (the accumulator keeps nr)
-  void refuse(long call, uint32_t action) {
-    int next = label();
-    jump(BPF_JEQ, uint32_t(call), -1, next);
-    ret(action);
-    bind(next);
-  }
-  // Opens the block of one call: what follows runs only for that call and must return.
+  // The blocks of the calls that have rules, each reached from a search over the call numbers
+  // (so that the kernel's check of a call against the filter takes a few steps, not hundreds).
+  std::vector<std::pair<uint32_t, size_t>> blocks;  // call number, first instruction
+
+  // Opens the block of one call: what follows runs only for that call and must return. A call
+  // given a second block keeps its first.
   int begin(long call) {
-    int next = label();
-    jump(BPF_JEQ, uint32_t(call), -1, next);
-    return next;
+    blocks.emplace_back(uint32_t(call), f.code.size());
+    return -1;
   }
-  void end(int next) {
-    bind(next);
-    load_nr();  // the block loaded arguments; the next test compares the number again
+  void end(int) {}
+  // if (nr == call) return action;
+  void refuse(long call, uint32_t action) {
+    begin(call);
+    ret(action);
   }
 
   enum class slot { none, own_pid, own_group };
@@ -293,44 +292,39 @@ void run_mode_rules(builder& b) {
   b.allow_arg_in(__NR_personality, 0, {{0u, s::none}, {0xffffffffu, s::none}}, no);
 }
 
+// The search over call numbers: a balanced tree of comparisons whose leaves jump to the blocks
+// (by offsets fixed once the tree's own length is known) or allow the call.
+void emit_search(filter& head, std::vector<std::pair<size_t, size_t>>& far_jumps,
+                 const std::vector<std::pair<uint32_t, size_t>>& calls, size_t lo, size_t hi) {
+  auto ja_block = [&](size_t block) {
+    far_jumps.emplace_back(head.code.size(), block);
+    head.code.push_back(BPF_STMT(BPF_JMP | BPF_JA, 0));
+  };
+  if (hi - lo <= 3) {
+    for (size_t i = lo; i < hi; ++i) {
+      head.code.push_back(BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, calls[i].first, 0, 1));
+      ja_block(calls[i].second);
+    }
+    head.code.push_back(BPF_STMT(BPF_RET | BPF_K, ret_allow));
+    return;
+  }
+  const size_t mid = (lo + hi) / 2;
+  // nr >= calls[mid] ? right half : left half. The right half starts after the left one, which
+  // may be far: a long jump over it.
+  const size_t test = head.code.size();
+  head.code.push_back(BPF_JUMP(BPF_JMP | BPF_JGE | BPF_K, calls[mid].first, 0, 1));
+  head.code.push_back(BPF_STMT(BPF_JMP | BPF_JA, 0));
+  emit_search(head, far_jumps, calls, lo, mid);
+  head.code[test + 1].k = uint32_t(head.code.size() - (test + 2));
+  emit_search(head, far_jumps, calls, mid, hi);
+}
+
 }  // namespace
 
 filter build_filter(bool compile_mode) {
-  filter f;
-  builder b{f};
-  b.stmt(BPF_LD | BPF_W | BPF_ABS, off_arch);
-  {
-    int ok = b.label();
-    b.jump(BPF_JEQ, own_arch, ok, -1);
-    b.ret(ret_kill);  // other calling conventions (int 0x80) bypass the numbers
-    b.bind(ok);
-  }
-  b.load_nr();
-#if defined(__x86_64__)
-  {
-    int ok = b.label();
-    b.jump(BPF_JGE, 0x40000000u, -1, ok);  // x32 numbering
-    b.ret(ret_kill);
-    b.bind(ok);
-  }
-#endif
-  // The calls a running program makes most, none of which any rule below looks at: allowed
-  // at once, so that a program printing line by line does not walk the whole filter per line.
-  {
-    int allow = b.label(), rest = b.label();
-    const long hot[] = {__NR_write, __NR_read, __NR_brk, __NR_mmap, __NR_munmap, __NR_mprotect,
-                        __NR_close, __NR_lseek, __NR_futex, __NR_fstat, __NR_newfstatat,
-                        __NR_writev, __NR_readv, __NR_pread64, __NR_pwrite64, __NR_madvise,
-                        __NR_mremap, __NR_rt_sigprocmask, __NR_rt_sigaction, __NR_rt_sigreturn,
-                        __NR_clock_gettime, __NR_clock_nanosleep, __NR_nanosleep,
-                        __NR_sched_yield, __NR_getrandom, __NR_exit, __NR_exit_group,
-                        __NR_openat, __NR_getpid, __NR_gettid};
-    size_t left = sizeof hot / sizeof hot[0];
-    for (long call : hot) b.jump(BPF_JEQ, uint32_t(call), allow, --left == 0 ? rest : -1);
-    b.bind(allow);
-    b.ret(ret_allow);
-    b.bind(rest);
-  }
+  // The blocks first, in a code of their own (their jumps are relative, so they can be moved).
+  filter blocks;
+  builder b{blocks};
   // glibc tries clone3 first and falls back to clone, whose flags we can read.
   b.refuse(__NR_clone3, ret_errno(ENOSYS));
   refuse_administration(b);
@@ -344,8 +338,37 @@ filter build_filter(bool compile_mode) {
   } else {
     run_mode_rules(b);
   }
-  b.ret(ret_allow);
-  if (!b.finish()) f.code.clear();  // an unusable filter: the launch then fails, never runs bare
+  if (!b.finish()) return filter{};  // an unusable filter: the launch then fails, never runs bare
+
+  std::vector<std::pair<uint32_t, size_t>> calls;
+  for (const auto& c : b.blocks) {
+    bool seen = false;
+    for (const auto& k : calls) seen = seen || k.first == c.first;
+    if (!seen) calls.push_back(c);
+  }
+  std::sort(calls.begin(), calls.end());
+
+  filter f;
+  auto stmt = [&](uint16_t code, uint32_t k) { f.code.push_back(BPF_STMT(code, k)); };
+  auto jump = [&](uint16_t code, uint32_t k, uint8_t jt, uint8_t jf) {
+    f.code.push_back(BPF_JUMP(code, k, jt, jf));
+  };
+  stmt(BPF_LD | BPF_W | BPF_ABS, off_arch);
+  jump(BPF_JMP | BPF_JEQ | BPF_K, own_arch, 1, 0);
+  stmt(BPF_RET | BPF_K, ret_kill);  // other calling conventions (int 0x80) bypass the numbers
+  stmt(BPF_LD | BPF_W | BPF_ABS, off_nr);
+#if defined(__x86_64__)
+  jump(BPF_JMP | BPF_JGE | BPF_K, 0x40000000u, 0, 1);  // x32 numbering
+  stmt(BPF_RET | BPF_K, ret_kill);
+#endif
+  std::vector<std::pair<size_t, size_t>> far_jumps;  // (instruction, block offset)
+  emit_search(f, far_jumps, calls, 0, calls.size());
+  const size_t base = f.code.size();
+  for (const auto& [at, block] : far_jumps) f.code[at].k = uint32_t(base + block - at - 1);
+  f.code.insert(f.code.end(), blocks.code.begin(), blocks.code.end());
+  for (uint32_t i : blocks.own_pid_slots) f.own_pid_slots.push_back(uint32_t(base) + i);
+  for (uint32_t i : blocks.own_group_slots) f.own_group_slots.push_back(uint32_t(base) + i);
+  if (f.code.size() > BPF_MAXINSNS) return filter{};
   return f;
 }
 
@@ -498,9 +521,12 @@ bool drop_privileges(const child_plan* p) {
   // The bounding set may stay: with no_new_privs an exec never adds to the (empty) permitted
   // set, and dropping it costs a credential change per capability.
   prctl(PR_CAP_AMBIENT, PR_CAP_AMBIENT_CLEAR_ALL, 0, 0, 0);
+  // Raw system calls: glibc's wrappers would try to change every thread of the parent whose
+  // memory this child shares, taking its locks on the way.
+  const long id = long(p->run_user);
   if (p->run_user != uid_t(-1) &&
-      (setgroups(0, nullptr) != 0 || setresgid(p->run_user, p->run_user, p->run_user) != 0 ||
-       setresuid(p->run_user, p->run_user, p->run_user) != 0))
+      (syscall(SYS_setgroups, 0, nullptr) != 0 || syscall(SYS_setresgid, id, id, id) != 0 ||
+       syscall(SYS_setresuid, id, id, id) != 0))
     return false;
   __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
   __user_cap_data_struct none[_LINUX_CAPABILITY_U32S_3] = {};

@@ -127,9 +127,12 @@ run_result process_run_limited(const std::string& command_line, const std::strin
 // The kept files: opened once, shared for reading and writing but never for deletion, so that
 // while the judge holds them a program can neither delete nor rename them (nor put a hard link
 // or junction in their place); and the judge never opens them by name again anyway.
-run_files::~run_files() {
+run_files::~run_files() { close(); }
+
+void run_files::close() {
   if (input_ != -1) CloseHandle(reinterpret_cast<HANDLE>(input_));
   if (output_ != -1) CloseHandle(reinterpret_cast<HANDLE>(output_));
+  input_ = output_ = -1;
 }
 
 namespace {
