@@ -6,6 +6,7 @@ import { fileURLToPath } from 'node:url';
 await import(fileURLToPath(new URL('../../web/src/sync-merge.js', import.meta.url)));
 const { mergeStates, restoreEarlier, normalize, sameContent } = globalThis.TavrinMerge;
 
+const sub = (at, code, status = 'failed') => ({ at, lang: 'c', status, passed: 0, total: 1, code });
 const rec = (fields) => ({ drafts: {}, attempts: 0, best: '', passDates: [], ...fields });
 
 const cases = [
@@ -145,6 +146,43 @@ const cases = [
       assert.deepEqual(m.extra, { k: 1 });
     },
   },
+  {
+    name: 'submission history is the union of both sides by time and code, oldest first',
+    base: { records: { a: rec({ history: [sub(1, 'v1')] }) } },
+    local: { records: { a: rec({ history: [sub(1, 'v1'), sub(5, 'L')] }) } },
+    remote: { records: { a: rec({ history: [sub(1, 'v1'), sub(3, 'R'), sub(5, 'R5'), { at: 'x' }] }) } },
+    check: (m) => assert.deepEqual(m.records.a.history.map((e) => `${e.at}${e.code}`), ['1v1', '3R', '5L', '5R5']),
+  },
+  {
+    name: 'a long merged history keeps the newest 20 submissions',
+    base: { records: {} },
+    local: { records: { a: rec({ history: Array.from({ length: 15 }, (_, k) => sub(2 * k, 'l')) }) } },
+    remote: { records: { a: rec({ history: Array.from({ length: 15 }, (_, k) => sub(2 * k + 1, 'r')) }) } },
+    check: (m) => {
+      assert.equal(m.records.a.history.length, 20);
+      assert.deepEqual([m.records.a.history[0].at, m.records.a.history[19].at], [10, 29]);
+    },
+  },
+  {
+    name: 'practice days and tips already shown are unions; looks at the solution add up',
+    base: { records: { a: rec({ days: ['2026-03-01'], tips: ['T1'], sawSolution: 1 }) } },
+    local: { records: { a: rec({ days: ['2026-03-01', '2026-03-04'], tips: ['T1', 'T3'], sawSolution: 2 }) } },
+    remote: { records: { a: rec({ days: ['2026-03-02', '2026-03-01'], tips: ['T2', 'T1', 7], sawSolution: 3 }) } },
+    check: (m) => {
+      assert.deepEqual(m.records.a.days, ['2026-03-01', '2026-03-02', '2026-03-04']);
+      assert.deepEqual(m.records.a.tips, ['T1', 'T2', 'T3']);
+      assert.equal(m.records.a.sawSolution, 4);
+    },
+  },
+  {
+    name: 'a record without history, days, tips or looks at the solution gets none',
+    base: { records: {} },
+    local: { records: { a: rec({ attempts: 1 }) } },
+    remote: { records: { a: rec({ attempts: 1 }) } },
+    check: (m) => {
+      for (const key of ['history', 'days', 'tips', 'sawSolution']) assert.equal(key in m.records.a, false, key);
+    },
+  },
 ];
 
 for (const c of cases) {
@@ -193,4 +231,22 @@ test('two computers that only saved at different times hold the same progress', 
   assert.equal(sameContent(mergeStates(a, a, b), a), true, 'a later save time alone changes nothing');
   assert.equal(sameContent(a, { ...b, records: { q: rec({ attempts: 2 }) } }), false);
   assert.equal(sameContent({ exercises: { q: rec({}) } }, { records: { q: rec({}) } }), true);
+});
+
+test('two computers that merged each other\'s work in either order agree, and then stop exchanging', () => {
+  const base = { version: 1, records: { g: rec({ attempts: 1, history: [sub(1, 'a')], days: ['2026-03-01'] }) }, settings: {} };
+  const one = { version: 1, records: { g: rec({ attempts: 2, lastAt: 10, history: [sub(1, 'a'), sub(10, 'one')], days: ['2026-03-01', '2026-03-05'], tips: ['Y', 'X'] }) }, settings: {} };
+  const two = { version: 1, records: { g: rec({ attempts: 2, lastAt: 20, history: [sub(1, 'a'), sub(20, 'two')], days: ['2026-03-01', '2026-03-06'], tips: ['Z', 'X'], sawSolution: 1 }) }, settings: {} };
+  // The first computer pushes, the second merges it in, the first pulls the result.
+  const atTwo = mergeStates(one, two, one);
+  const atOne = mergeStates(one, one, atTwo);
+  assert.equal(sameContent(atOne, atTwo), true);
+  assert.equal(sameContent(mergeStates(base, one, two), mergeStates(base, two, one)), true, 'the same whichever side merges');
+  const g = atTwo.records.g;
+  assert.deepEqual(g.history.map((e) => e.code), ['a', 'one', 'two']);
+  assert.deepEqual(g.days, ['2026-03-01', '2026-03-05', '2026-03-06']);
+  assert.deepEqual(g.tips, ['X', 'Y', 'Z']);
+  // Once both hold the same, a further sync from either side changes nothing.
+  assert.equal(sameContent(mergeStates(atTwo, atOne, atTwo), atOne), true);
+  assert.equal(sameContent(mergeStates(atOne, atTwo, atOne), atTwo), true);
 });

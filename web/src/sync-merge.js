@@ -11,6 +11,9 @@
 
   const RANK = { accepted: 3, failed: 2, compile_error: 1 };
   const EARLIER_LIMIT = 20; // earlier draft versions kept per exercise
+  // The page's own limits for the lists it keeps per exercise.
+  const HISTORY_LIMIT = 20; // judged submissions
+  const DAYS_LIMIT = 400; // practice days
 
   function isObject(x) {
     return x !== null && typeof x === 'object' && !Array.isArray(x);
@@ -168,7 +171,46 @@
       if (newer.lastStatus !== undefined) out.lastStatus = newer.lastStatus;
     }
     mergeDrafts(b, l, r, out);
+    mergeLists(b, l, r, out);
     return out;
+  }
+
+  function historyEntryValid(e) {
+    return isObject(e) && typeof e.at === 'number' && Number.isFinite(e.at) && typeof e.code === 'string'
+      && typeof e.status === 'string';
+  }
+
+  function historyKey(e) {
+    return JSON.stringify([e.at, String(e.lang), e.status, e.code]);
+  }
+
+  // Lists that only grow (submission history, practice days, tips already shown) are the union of
+  // both sides in one fixed order, so that two computers merging the same records in either
+  // direction write the same thing and stop exchanging it. Looks at the worked solution add up
+  // from the base like attempts. A list neither side has stays absent.
+  function mergeLists(b, l, r, out) {
+    const has = (key) => l[key] !== undefined || r[key] !== undefined;
+    const both = (key) => [l[key], r[key]].flatMap((x) => (Array.isArray(x) ? x : []));
+    if (has('history')) {
+      const seen = new Map();
+      for (const e of both('history')) if (historyEntryValid(e) && !seen.has(historyKey(e))) seen.set(historyKey(e), clone(e));
+      const list = [...seen.entries()]
+        .sort((x, y) => x[1].at - y[1].at || (x[0] < y[0] ? -1 : x[0] > y[0] ? 1 : 0))
+        .map((x) => x[1]);
+      if (list.length) out.history = list.slice(-HISTORY_LIMIT);
+      else delete out.history;
+    }
+    for (const [key, limit, sorted] of [['days', DAYS_LIMIT, true], ['tips', 0, true]]) {
+      if (!has(key)) continue;
+      const list = [...new Set(both(key).filter((x) => typeof x === 'string'))];
+      if (sorted) list.sort();
+      out[key] = limit ? list.slice(-limit) : list;
+    }
+    if (has('sawSolution')) {
+      const count = (x) => (x === true ? 1 : num(x));
+      const base = count(b.sawSolution);
+      out.sawSolution = base + Math.max(0, count(l.sawSolution) - base) + Math.max(0, count(r.sawSolution) - base);
+    }
   }
 
   // The merged state; base, local and remote are left as they were.

@@ -70,7 +70,7 @@ function union(a, b, key) {
   return [...seen.values()];
 }
 
-const entryKey = (e) => (validEntry(e) ? `${e.at}\u0000${e.lang}\u0000${e.status}` : null);
+const entryKey = (e) => (validEntry(e) ? JSON.stringify([e.at, String(e.lang), e.status, e.code]) : null);
 
 // Two pages (or this page and the file on disk) changed the progress since
 // `base`: the general three-way merge decides drafts, attempts and results;
@@ -99,7 +99,8 @@ export function mergeProgress(merge, base, local, disk) {
       r.days = union(a.days, b.days, (x) => (typeof x === 'string' ? x : null)).sort();
     }
     if (a.tips !== undefined || b.tips !== undefined) {
-      r.tips = union(a.tips, b.tips, (x) => (typeof x === 'string' ? x : null));
+      // One fixed order, as the account sync writes it: computers that agree write the same.
+      r.tips = union(a.tips, b.tips, (x) => (typeof x === 'string' ? x : null)).sort();
     }
   }
   out.version = 1;
