@@ -48,14 +48,16 @@ std::string hex(const uint8_t* bytes, size_t n) {
   return out;
 }
 
-// HMAC-SHA-256 (RFC 2104) of text under the run's key.
-bool seal(std::string_view text, uint8_t out[32]) {
+// HMAC-SHA-256 (RFC 2104) under the run's key of head followed by body.
+bool seal(std::string_view head, std::string_view body, uint8_t out[32]) {
   std::string inner(64, '\0'), outer(64, '\0');
   for (size_t k = 0; k < 64; ++k) {
     inner[k] = char(seal_key[k] ^ 0x36);
     outer[k] = char(seal_key[k] ^ 0x5c);
   }
-  inner.append(text);
+  inner.reserve(64 + head.size() + body.size());
+  inner.append(head);
+  inner.append(body);
   uint8_t inner_digest[32];
   if (!plat::sha256(inner, inner_digest)) return false;
   outer.append(reinterpret_cast<const char*>(inner_digest), sizeof inner_digest);
@@ -167,12 +169,9 @@ bool compile_cache_fetch(const std::string& key, const std::string& exe_path,
       exe_size = size_t(e);
       if (d <= entry->size() && e <= entry->size() && body + diag_size + exe_size == entry->size() &&
           exe_size > 0) {
-        std::string sealed = key;
-        sealed += '\n';
-        sealed.append(*entry, 0, line_end + 1);
-        sealed.append(*entry, body, std::string::npos);
+        const std::string head = key + "\n" + entry->substr(0, line_end + 1);
         uint8_t expected[32];
-        good = seal(sealed, expected) &&
+        good = seal(head, std::string_view(*entry).substr(body), expected) &&
                same_bytes(expected, reinterpret_cast<const uint8_t*>(entry->data() + line_end + 1),
                           seal_size);
       }
@@ -205,14 +204,18 @@ void compile_cache_store(const std::string& key, const std::string& exe_path,
   char head[64];
   std::snprintf(head, sizeof head, "%s %llu %llu\n", magic, (unsigned long long)diag.size(),
                 (unsigned long long)program->size());
-  std::string sealed = key + "\n" + head + diag + *program;
-  uint8_t mac[32];
-  if (!seal(sealed, mac)) return;
-  std::string entry = head;
-  entry.append(reinterpret_cast<const char*>(mac), sizeof mac);
+  const size_t head_size = std::strlen(head);
+  std::string entry;
+  entry.reserve(head_size + seal_size + diag.size() + program->size());
+  entry.append(head, head_size);
+  entry.append(seal_size, '\0');
   entry += diag;
   entry += *program;
+  program.reset();
   if (entry.size() > limits.max_bytes) return;
+  uint8_t mac[32];
+  if (!seal(key + "\n" + head, std::string_view(entry).substr(head_size + seal_size), mac)) return;
+  std::memcpy(entry.data() + head_size, mac, sizeof mac);
   // Not flushed to disk: an entry a crash cuts short fails its seal and is compiled anew.
   uint8_t salt[8];
   if (!plat::random_bytes(salt, sizeof salt)) return;
