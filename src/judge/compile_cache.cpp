@@ -1,5 +1,6 @@
 // The compile cache. One file per entry, "<key>.bin" in a private folder beside the work folders:
-//   "TAVCC1 <diagnostics bytes> <program bytes>\n", a 32-byte seal, the diagnostics, the program.
+//   "TAVCC1 <run tag> <diagnostics bytes> <program bytes>\n", a 32-byte seal, the diagnostics,
+//   the program. The run tag (a digest of the seal key) tells entries of an earlier run apart.
 // The seal is an HMAC-SHA-256 under a key drawn at random when the program starts, over the
 // entry's name and everything after the seal. An entry that does not carry a good seal (cut
 // short, damaged on disk, altered, left by an earlier run of the program) is removed and the
@@ -33,8 +34,17 @@ compile_cache_limits limits;
 uint8_t seal_key[64];
 bool seal_key_ready = false;
 
+std::string run_tag;
+
+std::string hex(const uint8_t* bytes, size_t n);
+
 bool ensure_key() {  // under state_lock
-  if (!seal_key_ready) seal_key_ready = plat::random_bytes(seal_key, sizeof seal_key);
+  if (!seal_key_ready) {
+    uint8_t digest[32];
+    seal_key_ready = plat::random_bytes(seal_key, sizeof seal_key) &&
+                     plat::sha256(std::string_view(reinterpret_cast<const char*>(seal_key), sizeof seal_key), digest);
+    if (seal_key_ready) run_tag = hex(digest, 8);
+  }
   return seal_key_ready;
 }
 
@@ -154,16 +164,18 @@ bool compile_cache_fetch(const std::string& key, const std::string& exe_path,
   const std::string path = entry_path(folder, key);
   if (!plat::path_exists(path)) return false;
   std::optional<std::string> entry = plat::file_read_all(path, limits.max_bytes);
-  bool good = false;
+  bool good = false, earlier_run = false;
   size_t diag_size = 0, exe_size = 0, body = 0;
   if (entry) {
     const size_t line_end = entry->find('\n');
-    char tag[8] = {};
+    char tag[8] = {}, run[17] = {};
     unsigned long long d = 0, e = 0;
     int used = 0;
-    if (line_end != std::string::npos && line_end < 64 &&
-        std::sscanf(entry->substr(0, line_end).c_str(), "%7s %llu %llu%n", tag, &d, &e, &used) == 3 &&
+    if (line_end != std::string::npos && line_end < 96 &&
+        std::sscanf(entry->substr(0, line_end).c_str(), "%7s %16s %llu %llu%n", tag, run, &d, &e,
+                    &used) == 4 &&
         size_t(used) == line_end && std::strcmp(tag, magic) == 0) {
+      earlier_run = run_tag != run;
       body = line_end + 1 + seal_size;
       diag_size = size_t(d);
       exe_size = size_t(e);
@@ -178,7 +190,8 @@ bool compile_cache_fetch(const std::string& key, const std::string& exe_path,
     }
   }
   if (!good) {
-    log_write("W", "编译缓存条目 %.12s 已损坏或被改动，已删除并重新编译", key.c_str());
+    if (!earlier_run)
+      log_write("W", "编译缓存条目 %.12s 已损坏或被改动，已删除并重新编译", key.c_str());
     plat::file_delete(path);
     return false;
   }
@@ -201,8 +214,9 @@ void compile_cache_store(const std::string& key, const std::string& exe_path,
   std::optional<std::string> program = plat::file_read_all(exe_path, limits.max_bytes);
   if (!program || program->empty()) return;
   const std::string diag = diagnostics ? diagnostics : "";
-  char head[64];
-  std::snprintf(head, sizeof head, "%s %llu %llu\n", magic, (unsigned long long)diag.size(),
+  char head[96];
+  std::snprintf(head, sizeof head, "%s %s %llu %llu\n", magic, run_tag.c_str(),
+                (unsigned long long)diag.size(),
                 (unsigned long long)program->size());
   const size_t head_size = std::strlen(head);
   std::string entry;

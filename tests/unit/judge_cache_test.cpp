@@ -298,6 +298,17 @@ TEST_F(CacheTest, DamagedOrAlteredEntriesAreRebuiltNeverRun) {
     judge(request("hello", code), &hit);
     EXPECT_TRUE(hit) << r.what;
   }
+  // An entry of an earlier run of the program (another run tag, sealed under another key) is
+  // compiled anew without a complaint: a restart is not damage.
+  std::string earlier = slurp(entry);
+  earlier.replace(earlier.find(' ') + 1, 16, std::string(16, '0'));
+  spill(entry, earlier);
+  const size_t before = count(log_now(), "已损坏或被改动");
+  EXPECT_EQ(field(judge(request("hello", code), &hit), "status"), "accepted");
+  EXPECT_FALSE(hit);
+  EXPECT_EQ(count(log_now(), "已损坏或被改动"), before);
+  judge(request("hello", code), &hit);
+  EXPECT_TRUE(hit);
 }
 
 TEST_F(CacheTest, FullCacheDropsTheLeastRecentlyUsed) {
