@@ -6,6 +6,7 @@
 #include <string>
 
 #include "json/json.h"
+#include "judge/compile_cache.h"
 #include "judge/judge.h"
 #include "judge/judge_internal.h"
 #include "log/log.h"
@@ -225,8 +226,11 @@ char* judge(submission& s, const char* body) {
   // Compile.
   const std::string compile_line =
       cut_command_line("\"" + compiler + "\" " + lang.arguments + plat::math_link_flags);
-  const run_result built = execute(compile_line, s.work_dir, s.files, lang.compile_ms, 1);
-  cstr diagnostics(capture(s.files, nullptr));
+  compile_outcome outcome = compile_with_cache(compiler, compile_line, code, s.work_dir, exe_path,
+                                               &s.files, input_path, output_path, lang.compile_ms);
+  const run_result built = outcome.result;
+  cstr diagnostics(outcome.diagnostics);
+  if (outcome.from_cache) log_write("I", "评测 %s | 编译结果取自缓存", id);
   const bool compiled =
       built.started && !built.timed_out && !built.output_limited && built.exit_code == 0;
   b_add(&s.answer, compiled ? "{\"compiled\":true,\"diagnostics\":" : "{\"compiled\":false,\"diagnostics\":");

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "json/json.h"
+#include "judge/compile_cache.h"
 #include "judge/judge.h"
 #include "judge/judge_internal.h"
 #include "log/log.h"
@@ -82,9 +83,12 @@ char* run(run_request& s, const char* body) {
   if (!file_write(source_path, code) || !file_write(input_path, ""))
     return json_error("无法保存本次提交。");
 
-  const run_result built = execute(cut("\"" + compiler + "\" " + lang.arguments + plat::math_link_flags),
-                                   s.work_dir, input_path, output_path, lang.compile_ms, 1);
-  cstr diagnostics(capture(output_path, nullptr));
+  compile_outcome outcome =
+      compile_with_cache(compiler, cut("\"" + compiler + "\" " + lang.arguments + plat::math_link_flags),
+                         code, s.work_dir, exe_path, nullptr, input_path, output_path, lang.compile_ms);
+  const run_result built = outcome.result;
+  cstr diagnostics(outcome.diagnostics);
+  if (outcome.from_cache) log_write("I", "自测 | 编译结果取自缓存");
   const bool compiled =
       built.started && !built.timed_out && !built.output_limited && built.exit_code == 0;
   b_add(&s.answer, compiled ? "{\"compiled\":true,\"diagnostics\":" : "{\"compiled\":false,\"diagnostics\":");

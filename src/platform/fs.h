@@ -40,6 +40,17 @@ bool dir_create(const std::string& path);       // true when the folder was crea
 // A new folder only its owner may enter (0700 on Linux; the user's own temporary folder on
 // Windows is private already); false when the name exists.
 bool dir_create_private(const std::string& path);
+// The same, or a folder of that name that exists already when it is a real folder (no link)
+// of this user that no one else may enter; false otherwise (then nothing is changed).
+bool dir_ensure_private(const std::string& path);
+// Plain write (create or truncate) of a program file, runnable as a linker's output is
+// (0777 less the umask on Linux).
+bool file_write_executable(const std::string& path, std::string_view bytes);
+// What tells one file apart from a replacement at the same path: its path with links resolved,
+// its file id, size and last-write time, as one text; "" when the file cannot be looked at.
+std::string file_identity(const std::string& path);
+// Renames from onto to, replacing a file there in one step; false on failure.
+bool file_rename_replace(const std::string& from, const std::string& to);
 bool file_delete(const std::string& path);      // true when the file was removed
 // Removes a folder and everything in it (links inside are removed, never followed);
 // true when the folder is gone afterwards and existed before.

@@ -107,7 +107,10 @@ std::vector<std::string> processes_under(const std::string& dir) {
 std::string listing(const std::string& dir) {
   std::string out;
   std::error_code ec;
-  for (auto& e : fs::directory_iterator(dir, ec)) out += e.path().filename().string() + " ";
+  for (auto& e : fs::directory_iterator(dir, ec)) {
+    const std::string name = e.path().filename().string();
+    if (name != "Mesk-cache") out += name + " ";  // the compile cache stays on purpose
+  }
   return out;
 }
 

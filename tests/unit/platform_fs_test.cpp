@@ -615,3 +615,48 @@ TEST_F(FsTest, NewAppendFileStartsWithItsFirstBytesOnceWhateverOpensItAlongside)
 }
 
 }  // namespace
+
+namespace {
+
+// What the compile cache leans on: its private folder, a compiler told apart from its
+// replacement, runnable copies of a program and renames that replace.
+TEST_F(FsTest, CacheFolderIdentityExecutablesAndReplacingRenames) {
+  const std::string cache = at("cache");
+  EXPECT_TRUE(plat::dir_ensure_private(cache));
+  EXPECT_TRUE(plat::dir_ensure_private(cache));  // there already: accepted as it is
+  EXPECT_TRUE(plat::path_is_dir(cache));
+  ASSERT_TRUE(plat::file_write(at("plain"), "x"));
+  EXPECT_FALSE(plat::dir_ensure_private(at("plain")));  // a file in its place is refused
+#ifndef _WIN32
+  struct stat st;
+  ASSERT_EQ(::stat(cache.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0700u);
+  ASSERT_TRUE(plat::dir_create(at("open")));  // 0755: others may enter, so not ours to use
+  EXPECT_FALSE(plat::dir_ensure_private(at("open")));
+  ASSERT_EQ(::symlink(cache.c_str(), at("link").c_str()), 0);
+  EXPECT_FALSE(plat::dir_ensure_private(at("link")));
+#endif
+
+  ASSERT_TRUE(plat::file_write(at("tool"), "version 1"));
+  const std::string first = plat::file_identity(at("tool"));
+  EXPECT_FALSE(first.empty());
+  EXPECT_EQ(plat::file_identity(at("tool")), first);
+  EXPECT_EQ(plat::file_identity(at("missing")), "");
+  EXPECT_EQ(plat::file_identity(cache), "");
+  // A new file of the same size renamed onto the old one is another compiler.
+  ASSERT_TRUE(plat::file_write(at("tool.new"), "version 2"));
+  EXPECT_TRUE(plat::file_rename_replace(at("tool.new"), at("tool")));
+  EXPECT_EQ(read("tool"), "version 2");
+  EXPECT_FALSE(plat::path_exists(at("tool.new")));
+  EXPECT_NE(plat::file_identity(at("tool")), first);
+  EXPECT_FALSE(plat::file_rename_replace(at("tool.new"), at("tool")));
+
+  ASSERT_TRUE(plat::file_write_executable(at("prog"), std::string("\x7f" "ELF\0rest", 9)));
+  EXPECT_EQ(read("prog"), std::string("\x7f" "ELF\0rest", 9));
+#ifndef _WIN32
+  ASSERT_EQ(::stat(at("prog").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0100, 0100u);
+#endif
+}
+
+}  // namespace

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <cstdint>
@@ -227,6 +228,41 @@ bool file_write(const std::string& path, std::string_view bytes, bool private_fi
 
 bool dir_create(const std::string& path) { return ::mkdir(path.c_str(), 0755) == 0; }
 bool dir_create_private(const std::string& path) { return ::mkdir(path.c_str(), 0700) == 0; }
+
+bool dir_ensure_private(const std::string& path) {
+  if (::mkdir(path.c_str(), 0700) == 0) return true;
+  if (errno != EEXIST) return false;
+  struct stat st;
+  return ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() &&
+         (st.st_mode & 077) == 0;
+}
+
+bool file_write_executable(const std::string& path, std::string_view bytes) {
+  // Made the way a linker makes its output (0777 less the umask): a run under another user id
+  // must be able to start it.
+  fd_guard f(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0777));
+  if (f.fd < 0) return false;
+  if (!write_all(f.fd, bytes)) return false;
+  return f.close_now() == 0;
+}
+
+bool file_rename_replace(const std::string& from, const std::string& to) {
+  return ::rename(from.c_str(), to.c_str()) == 0;
+}
+
+std::string file_identity(const std::string& path) {
+  char* resolved = ::realpath(path.c_str(), nullptr);
+  if (!resolved) return {};
+  std::string text = resolved;
+  std::free(resolved);
+  struct stat st;
+  if (::stat(text.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return {};
+  char tail[160];
+  std::snprintf(tail, sizeof tail, "|%llu:%llu|%llu|%lld.%09ld", (unsigned long long)st.st_dev,
+                (unsigned long long)st.st_ino, (unsigned long long)st.st_size,
+                (long long)st.st_mtim.tv_sec, (long)st.st_mtim.tv_nsec);
+  return text + tail;
+}
 
 bool file_delete(const std::string& path) {
   struct stat st;

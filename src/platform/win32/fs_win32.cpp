@@ -2,6 +2,7 @@
 #include "platform/fs.h"
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -223,6 +224,41 @@ bool dir_create(const std::string& path) {
 }
 
 bool dir_create_private(const std::string& path) { return dir_create(path); }
+
+// The user's temporary folder is private already; a link in its place is refused.
+bool dir_ensure_private(const std::string& path) {
+  if (dir_create(path)) return true;
+  const DWORD a = ::GetFileAttributesW(widen(path).c_str());
+  return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY) &&
+         !(a & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+bool file_write_executable(const std::string& path, std::string_view bytes) {
+  return file_write(path, bytes, true);
+}
+
+bool file_rename_replace(const std::string& from, const std::string& to) {
+  return ::MoveFileExW(widen(from).c_str(), widen(to).c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+}
+
+std::string file_identity(const std::string& path) {
+  handle_guard h(::CreateFileW(widen(path).c_str(), FILE_READ_ATTRIBUTES,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!h.valid()) return {};
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!::GetFileInformationByHandle(h.h, &info) || (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+    return {};
+  wchar_t final_path[1024];
+  const DWORD n = ::GetFinalPathNameByHandleW(h.h, final_path, 1024, FILE_NAME_NORMALIZED);
+  if (n == 0 || n >= 1024) return {};
+  char tail[160];
+  std::snprintf(tail, sizeof tail, "|%lu:%lu:%lu|%lu:%lu|%lld",
+                (unsigned long)info.dwVolumeSerialNumber, (unsigned long)info.nFileIndexHigh,
+                (unsigned long)info.nFileIndexLow, (unsigned long)info.nFileSizeHigh,
+                (unsigned long)info.nFileSizeLow, (long long)from_filetime(info.ftLastWriteTime));
+  return narrow(std::wstring(final_path, n)) + tail;
+}
 
 bool file_delete(const std::string& path) { return ::DeleteFileW(widen(path).c_str()) != 0; }
 
