@@ -68,15 +68,6 @@ struct submission {
   }
 };
 
-// Once per run of the program: which of the sandbox's layers this system lacks.
-void log_missing_layers() {
-  static std::once_flag once;
-  std::call_once(once, [] {
-    const std::string missing = plat::sandbox_missing_layers();
-    if (!missing.empty()) log_write("W", "评测沙箱缺少以下保护层：%s", missing.c_str());
-  });
-}
-
 const char* case_status(const run_result& r, bool passed) {
   if (passed) return "passed";
   if (!r.started) return "launch_error";
@@ -203,17 +194,7 @@ char* judge(submission& s, const char* body) {
 
   // Work folder and files: a private folder under a name no one can guess (another user could
   // otherwise make it first, or watch it), and the two run files made and kept open here.
-  const std::string temp = plat::temp_dir();
-  if (temp.empty()) return json_error("无法创建独立评测目录。");
-  for (int attempt = 0; attempt < 8 && !s.work_dir_made; ++attempt) {
-    unsigned char random[12];
-    if (!plat::random_bytes(random, sizeof random)) break;
-    char name[64] = "Mesk-";
-    for (size_t k = 0; k < sizeof random; ++k)
-      std::snprintf(name + 5 + 2 * k, 3, "%02x", unsigned(random[k]));
-    s.work_dir = path_join(temp, name);
-    s.work_dir_made = plat::dir_create_private(s.work_dir);
-  }
+  s.work_dir_made = make_work_folder(&s.work_dir);
   if (!s.work_dir_made) return json_error("无法创建独立评测目录。");
   const std::string source_path = path_join(s.work_dir, lang.source_name);
   const std::string input_path = path_join(s.work_dir, "stdin.txt");
@@ -294,4 +275,28 @@ const judge_language& judge_language_for(bool cpp) {
                                   lang_cpp.source_name, lang_cpp.compile_ms, lang_cpp.arguments,
                                   lang_cpp.missing_message};
   return cpp ? cxx : c;
+}
+
+// Once per run of the program: which of the sandbox's layers this system lacks.
+void log_missing_layers() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    const std::string missing = plat::sandbox_missing_layers();
+    if (!missing.empty()) log_write("W", "评测沙箱缺少以下保护层：%s", missing.c_str());
+  });
+}
+
+bool make_work_folder(std::string* dir) {
+  const std::string temp = plat::temp_dir();
+  if (temp.empty()) return false;
+  for (int attempt = 0; attempt < 8; ++attempt) {
+    unsigned char random[12];
+    if (!plat::random_bytes(random, sizeof random)) return false;
+    char name[64] = "Mesk-";
+    for (size_t k = 0; k < sizeof random; ++k)
+      std::snprintf(name + 5 + 2 * k, 3, "%02x", unsigned(random[k]));
+    *dir = path_join(temp, name);
+    if (plat::dir_create_private(*dir)) return true;
+  }
+  return false;
 }

@@ -27,9 +27,11 @@ struct run_request {
   cstr code, lang, input;
   std::string work_dir;
   bool work_dir_made = false;
+  plat::run_files files;  // standard input and output of the run, kept open
   text_buffer answer{};
 
   ~run_request() {
+    files.close();
     if (work_dir_made) plat::dir_delete_tree(work_dir);
     b_free(&answer);
   }
@@ -68,24 +70,21 @@ char* run(run_request& s, const char* body) {
     log_write("E", "自测中止：找不到 %s 编译器", lang.compiler_name);
     return json_error(lang.missing_message);
   }
-  const std::string temp = plat::temp_dir();
-  if (temp.empty()) return json_error("无法创建独立评测目录。");
-  char name[64];
-  std::snprintf(name, sizeof name, "Mesk-%lu-%lu", (unsigned long)plat::process_id(),
-                (unsigned long)plat::tick_ms());
-  s.work_dir = path_join(temp, name);
-  if (!plat::dir_create(s.work_dir)) return json_error("无法创建独立评测目录。");
-  s.work_dir_made = true;
+  // The same private, unguessable folder and kept run files as a judging: nothing the program
+  // leaves behind is ever reopened by name.
+  s.work_dir_made = make_work_folder(&s.work_dir);
+  if (!s.work_dir_made) return json_error("无法创建独立评测目录。");
   const std::string source_path = path_join(s.work_dir, lang.source_name);
   const std::string input_path = path_join(s.work_dir, "stdin.txt");
   const std::string output_path = path_join(s.work_dir, "output.txt");
   const std::string exe_path = path_join(s.work_dir, "solution.exe");
-  if (!file_write(source_path, code) || !file_write(input_path, ""))
+  if (!file_write(source_path, code) || !s.files.create(input_path, output_path))
     return json_error("无法保存本次提交。");
+  log_missing_layers();
 
   compile_outcome outcome =
       compile_with_cache(compiler, cut("\"" + compiler + "\" " + lang.arguments + plat::math_link_flags),
-                         code, s.work_dir, exe_path, nullptr, input_path, output_path, lang.compile_ms);
+                         code, s.work_dir, exe_path, &s.files, input_path, output_path, lang.compile_ms);
   const run_result built = outcome.result;
   cstr diagnostics(outcome.diagnostics);
   if (outcome.from_cache) log_write("I", "自测 | 编译结果取自缓存");
@@ -103,10 +102,10 @@ char* run(run_request& s, const char* body) {
 
   run_result r{};
   // Input that cannot be written must not leave the program reading an older file.
-  if (file_write(input_path, input))
-    r = execute(cut("\"" + exe_path + "\""), s.work_dir, input_path, output_path, run_time_limit_ms, 0);
+  if (s.files.set_input(input))
+    r = execute(cut("\"" + exe_path + "\""), s.work_dir, s.files, run_time_limit_ms, 0);
   int had_nul = 0;
-  cstr output(r.started ? capture(output_path, &had_nul) : static_cast<char*>(std::calloc(1, 1)));
+  cstr output(r.started ? capture(s.files, &had_nul) : static_cast<char*>(std::calloc(1, 1)));
   const char* status = run_status(r);
   log_write(std::strcmp(status, "ok") == 0 ? "I" : "W", "自测 | %s | %lu ms | 退出码 %lu", status,
             (unsigned long)r.elapsed_ms, (unsigned long)r.exit_code);

@@ -12,7 +12,7 @@ import time
 
 import pytest
 
-from tavrin import LANE, ROOT, copy_app, Tavrin
+from tavrin import LANE, ROOT, copy_app, Tavrin, wait_for
 
 BANK = (ROOT / "tests" / "fixtures" / "bank" / "small.json").read_bytes()
 SUM = '#include <stdio.h>\nint main(void){int a,b;if(scanf("%d %d",&a,&b)!=2)return 1;printf("%d\\n",a+b);return 0;}\n'
@@ -100,16 +100,22 @@ def test_progress_names_the_running_case_and_stop_skips_the_rest(app):
 
 @needs_gcc
 def test_run_and_judge_share_one_sandbox_at_a_time(app):
-    worker = threading.Thread(target=lambda: post(app, "/api/run", {"code": FOREVER}))
-    worker.start()
-    deadline = time.monotonic() + 60
+    # Once the own-input run is under way (its log line is written while it holds the judge),
+    # a judging is refused until it ends. A loaded machine may let the endless run reach its
+    # time limit before the judging arrives: then the judging runs, and the pair is tried again.
     refused = False
-    while time.monotonic() < deadline and worker.is_alive():
-        if post(app, "/api/judge", {"id": "sum-two", "code": SUM}).get("error") == "已有代码正在评测，请等待本次完成。":
+    for _ in range(3):
+        before = app.log().count("自测 | 语言")
+        worker = threading.Thread(target=lambda: post(app, "/api/run", {"code": FOREVER}))
+        worker.start()
+        try:
+            wait_for(lambda: app.log().count("自测 | 语言") > before, 60, "the own-input run under way")
+            answer = post(app, "/api/judge", {"id": "sum-two", "code": SUM})
+        finally:
+            worker.join(60)
+        if answer.get("error") == "已有代码正在评测，请等待本次完成。":
             refused = True
             break
-        time.sleep(0.05)
-    worker.join(60)
     assert refused
 
 
@@ -131,3 +137,25 @@ def test_missing_compiler_is_named(tmp_path):
         assert "自测中止：找不到 gcc 编译器" in t.log()
     finally:
         t.stop()
+
+
+# A program that swaps its output file for another one of its own making: the run's answer is
+# still what the program wrote to its standard output, read from the file the judge kept open.
+SWAP_OUTPUT = r'''#include <stdio.h>
+#include <unistd.h>
+int main(void) {
+    printf("real\n");
+    fflush(stdout);
+    rename("output.txt", "moved.txt");
+    FILE *f = fopen("output.txt", "w");
+    if (f) { fputs("forged\n", f); fclose(f); }
+    return 0;
+}
+'''
+
+
+@needs_gcc
+def test_own_input_run_reads_back_its_own_output_file(app):
+    answer = post(app, "/api/run", {"code": SWAP_OUTPUT})
+    assert answer["compiled"] is True
+    assert answer["run"]["output"] == "real\n"
