@@ -4,6 +4,7 @@
 # and a short run of each fuzz target.
 set -uo pipefail
 cd "$(dirname "$0")/.."
+setup_began=$SECONDS
 scripts/setup.sh || exit 1
 fuzz_seconds=${TAVRIN_FUZZ_SECONDS:-30}
 failed=()
@@ -12,15 +13,17 @@ total_failed=0
 ctest_log=$(mktemp)
 trap 'rm -f "$ctest_log"' EXIT
 
+timings=("$(printf '%5ds  %s' $((SECONDS - setup_began)) setup)")
 step() {  # name, command...
   local name=$1; shift
   echo "=== $name"
-  if "$@"; then
-    [[ $name == fuzz* ]] && total_passed=$((total_passed + 1))
-  else
+  local began=$SECONDS rc=0
+  "$@" || rc=$?
+  timings+=("$(printf '%5ds  %s' $((SECONDS - began)) "$name")")
+  if ((rc != 0)); then
     failed+=("$name")
-    # ctest steps count their own tests; a failed build or fuzz run counts as one failure
-    [[ $name == test* ]] || total_failed=$((total_failed + 1))
+    # ctest steps and the fuzz step count their own; a failed build counts as one failure
+    [[ $name == test* || $name == fuzz* ]] || total_failed=$((total_failed + 1))
   fi
 }
 
@@ -44,18 +47,56 @@ step "test linux-asan" run_ctest --preset linux-asan -j2
 step "build windows" scripts/build.sh windows
 step "test windows (Wine)" run_ctest --preset windows -j2
 step "build fuzz" scripts/build.sh fuzz
-for f in build/fuzz/*_fuzz; do
-  [ -x "$f" ] || continue
+# The fuzz targets run side by side (each a single process), their output kept apart and shown
+# in turn.
+fuzz_one() {  # target, log
+  local f=$1 log=$2 name corpus work rc=0
   name=$(basename "$f")
   corpus=tests/fuzz/corpus/$name
   work=$(mktemp -d)
-  step "fuzz $name (${fuzz_seconds}s)" "$f" -max_total_time="$fuzz_seconds" -print_final_stats=0 \
-    -artifact_prefix=build/fuzz/ "$work" $( [ -d "$corpus" ] && echo "$corpus" )
+  "$f" -max_total_time="$fuzz_seconds" -print_final_stats=0 -artifact_prefix=build/fuzz/ \
+    "$work" $( [ -d "$corpus" ] && echo "$corpus" ) >"$log" 2>&1 || rc=$?
   rm -rf "$work"
-done
+  return "$rc"
+}
+fuzz_all() {
+  local f pids=() logs=() rc=0 i=0
+  for f in build/fuzz/*_fuzz; do
+    [ -x "$f" ] || continue
+    logs+=("$(mktemp)")
+    fuzz_one "$f" "${logs[-1]}" &
+    pids+=($!)
+  done
+  for f in build/fuzz/*_fuzz; do
+    [ -x "$f" ] || continue
+    local this=0
+    wait "${pids[i]}" || this=$?
+    echo "--- fuzz $(basename "$f") (${fuzz_seconds}s): exit $this"
+    tail -n 15 "${logs[i]}"
+    rm -f "${logs[i]}"
+    if ((this == 0)); then
+      total_passed=$((total_passed + 1))
+    else
+      total_failed=$((total_failed + 1))
+      rc=1
+    fi
+    i=$((i + 1))
+  done
+  return "$rc"
+}
+step "fuzz (${fuzz_seconds}s each)" fuzz_all
 
 echo
+printf '%s\n' "${timings[@]}"
 if ((${#failed[@]})); then
+  # Why each failed test failed, where the end of a long log shows it.
+  for name in "${failed[@]}"; do
+    case $name in
+      "test linux") python3 scripts/failure-tails.py build/linux 60 ;;
+      "test linux-asan") python3 scripts/failure-tails.py build/linux-asan 60 ;;
+      "test windows (Wine)") python3 scripts/failure-tails.py build/windows 60 ;;
+    esac
+  done
   echo "FAILED steps: ${failed[*]}"
 fi
 echo "$total_passed passed, $total_failed failed"
