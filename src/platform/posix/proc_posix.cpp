@@ -352,10 +352,36 @@ run_result process_run_limited(const std::string& command_line, const std::strin
 run_files::~run_files() { close(); }
 
 void run_files::close() {
-  if (input_ >= 0) ::close(int(input_));
-  if (output_ >= 0) ::close(int(output_));
-  input_ = output_ = -1;
+  for (intptr_t* fd : {&input_, &output_, &run_input_, &run_output_}) {
+    if (*fd >= 0) ::close(int(*fd));
+    *fd = -1;
+  }
 }
+
+namespace {
+
+// A new file in memory, without a name anywhere: nothing a program does to the work folder can
+// reach or replace it, and it is gone when closed. Cheaper than emptying a file on disk, which
+// on ext4 makes the next close write the data out ("replace by truncate" guard) on every case.
+int unnamed_file() { return memfd_create("tavrin-run", MFD_CLOEXEC); }
+
+void replace_fd(intptr_t* kept, int fresh) {
+  if (*kept >= 0) ::close(int(*kept));
+  *kept = fresh;
+}
+
+bool write_at_start(int fd, std::string_view text) {
+  size_t done = 0;
+  while (done < text.size()) {
+    ssize_t n = pwrite(fd, text.data() + done, text.size() - done, off_t(done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += size_t(n);
+  }
+  return true;
+}
+
+}  // namespace
 
 bool run_files::create(const std::string& input_path, const std::string& output_path) {
   if (ready()) return false;
@@ -374,25 +400,29 @@ bool run_files::create(const std::string& input_path, const std::string& output_
 
 bool run_files::set_input(std::string_view text) {
   if (!ready()) return false;
-  const int fd = int(input_);
-  if (ftruncate(fd, 0) != 0) return false;
-  size_t done = 0;
-  while (done < text.size()) {
-    ssize_t n = pwrite(fd, text.data() + done, text.size() - done, off_t(done));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += size_t(n);
+  const int fresh = unnamed_file();
+  if (fresh >= 0) {
+    if (!write_at_start(fresh, text)) {
+      ::close(fresh);
+      return false;
+    }
+    replace_fd(&run_input_, fresh);
+    return true;
   }
-  return true;
+  // No files in memory (a kernel before 3.17): the kept named file.
+  replace_fd(&run_input_, -1);
+  const int fd = int(input_);
+  return ftruncate(fd, 0) == 0 && write_at_start(fd, text);
 }
 
 std::optional<std::string> run_files::output_head(uint64_t cap) const {
   if (!ready()) return std::nullopt;
+  const int fd = int(run_output_ >= 0 ? run_output_ : output_);
   std::string data;
   data.resize(cap);
   uint64_t have = 0;
   while (have < cap) {
-    ssize_t n = pread(int(output_), data.data() + have, cap - have, off_t(have));
+    ssize_t n = pread(fd, data.data() + have, cap - have, off_t(have));
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) return std::nullopt;
     if (n == 0) break;
@@ -405,8 +435,11 @@ std::optional<std::string> run_files::output_head(uint64_t cap) const {
 run_result process_run_limited(const std::string& command_line, const std::string& work_dir,
                                run_files& files, uint32_t time_limit_ms, bool compile_mode) {
   if (!files.ready()) return run_result{};
-  const int in_kept = int(files.input_handle()), out_kept = int(files.output_handle());
-  if (ftruncate(out_kept, 0) != 0 || lseek(out_kept, 0, SEEK_SET) < 0 ||
+  const int fresh = unnamed_file();
+  replace_fd(&files.run_output_, fresh);
+  const int in_kept = int(files.run_input_ >= 0 ? files.run_input_ : files.input_);
+  const int out_kept = int(fresh >= 0 ? fresh : files.output_);
+  if ((fresh < 0 && ftruncate(out_kept, 0) != 0) || lseek(out_kept, 0, SEEK_SET) < 0 ||
       lseek(in_kept, 0, SEEK_SET) < 0)
     return run_result{};
   fd_owner in{reopen_own(in_kept, O_RDONLY)};

@@ -292,27 +292,54 @@ void run_mode_rules(builder& b) {
   b.allow_arg_in(__NR_personality, 0, {{0u, s::none}, {0xffffffffu, s::none}}, no);
 }
 
-// The search over call numbers: a balanced tree of comparisons whose leaves jump to the blocks
-// (by offsets fixed once the tree's own length is known) or allow the call.
+// The search over call numbers: a balanced tree of comparisons whose leaves end in a short
+// scan. A call whose whole rule is one answer (most refusals) is answered in the leaf itself;
+// the others jump to their blocks (by offsets fixed once the tree's own length is known). The
+// kernel compiles the filter for every run, so its length is paid on every case.
+struct call_rule {
+  uint32_t nr;
+  size_t block;     // first instruction of its block (calls with a rule of their own)
+  bool direct;      // its block is a single return of `action`
+  uint32_t action;
+};
+
+constexpr size_t leaf_calls = 6;
+
 void emit_search(filter& head, std::vector<std::pair<size_t, size_t>>& far_jumps,
-                 const std::vector<std::pair<uint32_t, size_t>>& calls, size_t lo, size_t hi) {
-  auto ja_block = [&](size_t block) {
-    far_jumps.emplace_back(head.code.size(), block);
-    head.code.push_back(BPF_STMT(BPF_JMP | BPF_JA, 0));
-  };
-  if (hi - lo <= 3) {
+                 const std::vector<call_rule>& calls, size_t lo, size_t hi) {
+  if (hi - lo <= leaf_calls) {
+    std::vector<std::pair<size_t, uint32_t>> to_answers;  // (comparison, its answer)
     for (size_t i = lo; i < hi; ++i) {
-      head.code.push_back(BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, calls[i].first, 0, 1));
-      ja_block(calls[i].second);
+      if (calls[i].direct) {
+        to_answers.emplace_back(head.code.size(), calls[i].action);
+        head.code.push_back(BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, calls[i].nr, 0, 0));
+      } else {
+        head.code.push_back(BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, calls[i].nr, 0, 1));
+        far_jumps.emplace_back(head.code.size(), calls[i].block);
+        head.code.push_back(BPF_STMT(BPF_JMP | BPF_JA, 0));
+      }
     }
     head.code.push_back(BPF_STMT(BPF_RET | BPF_K, ret_allow));
+    // Each distinct answer once, after the leaf (a few instructions away: always in reach).
+    std::vector<std::pair<uint32_t, size_t>> answers;
+    for (const auto& [at, action] : to_answers) {
+      size_t where = 0;
+      for (const auto& a : answers)
+        if (a.first == action) where = a.second;
+      if (!where) {
+        where = head.code.size();
+        answers.emplace_back(action, where);
+        head.code.push_back(BPF_STMT(BPF_RET | BPF_K, action));
+      }
+      head.code[at].jt = uint8_t(where - at - 1);
+    }
     return;
   }
   const size_t mid = (lo + hi) / 2;
   // nr >= calls[mid] ? right half : left half. The right half starts after the left one, which
   // may be far: a long jump over it.
   const size_t test = head.code.size();
-  head.code.push_back(BPF_JUMP(BPF_JMP | BPF_JGE | BPF_K, calls[mid].first, 0, 1));
+  head.code.push_back(BPF_JUMP(BPF_JMP | BPF_JGE | BPF_K, calls[mid].nr, 0, 1));
   head.code.push_back(BPF_STMT(BPF_JMP | BPF_JA, 0));
   emit_search(head, far_jumps, calls, lo, mid);
   head.code[test + 1].k = uint32_t(head.code.size() - (test + 2));
@@ -340,13 +367,35 @@ filter build_filter(bool compile_mode) {
   }
   if (!b.finish()) return filter{};  // an unusable filter: the launch then fails, never runs bare
 
-  std::vector<std::pair<uint32_t, size_t>> calls;
+  // One rule per call (a call given a second block keeps its first). Blocks that are a single
+  // return are answered in the search and left out; the others are kept, moved up over the
+  // ones left out (their jumps are relative, and the pid slots move with them).
+  std::vector<call_rule> calls;
   for (const auto& c : b.blocks) {
     bool seen = false;
-    for (const auto& k : calls) seen = seen || k.first == c.first;
-    if (!seen) calls.push_back(c);
+    for (const auto& k : calls) seen = seen || k.nr == c.first;
+    if (seen) continue;
+    const sock_filter& first = blocks.code[c.second];
+    const bool direct = first.code == (BPF_RET | BPF_K);
+    calls.push_back({c.first, c.second, direct, first.k});
   }
-  std::sort(calls.begin(), calls.end());
+  std::vector<size_t> starts;  // every block's first instruction, in order, and the end
+  for (const auto& c : b.blocks) starts.push_back(c.second);
+  starts.push_back(blocks.code.size());
+  std::vector<sock_filter> kept;
+  std::vector<long> moved(blocks.code.size() + 1, -1);  // old position -> new one, kept blocks
+  for (size_t i = 0; i + 1 < starts.size(); ++i) {
+    const size_t from = starts[i], to = starts[i + 1];
+    if (to - from == 1 && blocks.code[from].code == (BPF_RET | BPF_K)) continue;
+    for (size_t at = from; at < to; ++at) {
+      moved[at] = long(kept.size());
+      kept.push_back(blocks.code[at]);
+    }
+  }
+  for (auto& c : calls)
+    if (!c.direct) c.block = size_t(moved[c.block]);
+  std::sort(calls.begin(), calls.end(),
+            [](const call_rule& x, const call_rule& y) { return x.nr < y.nr; });
 
   filter f;
   auto stmt = [&](uint16_t code, uint32_t k) { f.code.push_back(BPF_STMT(code, k)); };
@@ -365,9 +414,9 @@ filter build_filter(bool compile_mode) {
   emit_search(f, far_jumps, calls, 0, calls.size());
   const size_t base = f.code.size();
   for (const auto& [at, block] : far_jumps) f.code[at].k = uint32_t(base + block - at - 1);
-  f.code.insert(f.code.end(), blocks.code.begin(), blocks.code.end());
-  for (uint32_t i : blocks.own_pid_slots) f.own_pid_slots.push_back(uint32_t(base) + i);
-  for (uint32_t i : blocks.own_group_slots) f.own_group_slots.push_back(uint32_t(base) + i);
+  f.code.insert(f.code.end(), kept.begin(), kept.end());
+  for (uint32_t i : blocks.own_pid_slots) f.own_pid_slots.push_back(uint32_t(base + size_t(moved[i])));
+  for (uint32_t i : blocks.own_group_slots) f.own_group_slots.push_back(uint32_t(base + size_t(moved[i])));
   if (f.code.size() > BPF_MAXINSNS) return filter{};
   return f;
 }
