@@ -32,7 +32,7 @@ CPP_ARGS = ("-std=c++11 -Wall -Wextra -Wshadow -Wformat=2 -pedantic-errors -O0 -
 if sys.platform.startswith("linux"):
     C_ARGS += " -lm"
     CPP_ARGS += " -lm"
-ROUNDS = 5
+ROUNDS = 15
 
 cases = [{"input": f"{i} {i * 7}\n", "output": f"{i * 8}\n"} for i in range(1, 21)]
 bank = json.loads((ROOT / "tests" / "fixtures" / "bank" / "small.json").read_text())

@@ -57,13 +57,27 @@ pid_t spawn(sandbox::child_plan& plan, int* pidfd) {
   int status[2];
   if (pipe2(status, O_CLOEXEC) != 0) return -1;
   plan.status_fd = status[1];
-  void* stack = mmap(nullptr, child_stack_size, PROT_READ | PROT_WRITE,
-                     MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK, -1, 0);
-  if (stack == MAP_FAILED) {
-    close(status[0]);
-    close(status[1]);
-    return -1;
+  // The child's stack until its exec, one per thread and kept: this thread waits (vfork) while
+  // its child uses it, and mapping and unmapping one for every run costs more than the run's
+  // own set-up.
+  struct kept_stack {
+    void* at = nullptr;
+    ~kept_stack() {
+      if (at) munmap(at, child_stack_size);
+    }
+  };
+  static thread_local kept_stack kept;
+  if (!kept.at) {
+    void* fresh = mmap(nullptr, child_stack_size, PROT_READ | PROT_WRITE,
+                       MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK, -1, 0);
+    if (fresh == MAP_FAILED) {
+      close(status[0]);
+      close(status[1]);
+      return -1;
+    }
+    kept.at = fresh;
   }
+  void* const stack = kept.at;
   // No handler of ours may run on the child's borrowed stack before it resets them.
   sigset_t all, old;
   sigfillset(&all);
@@ -72,7 +86,6 @@ pid_t spawn(sandbox::child_plan& plan, int* pidfd) {
                     CLONE_VM | CLONE_VFORK | CLONE_PIDFD | SIGCHLD, &plan, pidfd);
   int clone_error = errno;
   pthread_sigmask(SIG_SETMASK, &old, nullptr);
-  munmap(stack, child_stack_size);
   close(status[1]);
   sandbox::child_failure report{};
   ssize_t got;
