@@ -66,8 +66,7 @@ class run_files {
 
  private:
   intptr_t input_ = -1, output_ = -1;
-  // Linux: files in memory that the next run reads and the last one wrote, made fresh for
-  // each input and each run where the system can.
+  // Linux: the files in memory that the runs read and write, where the system has them.
   intptr_t run_input_ = -1, run_output_ = -1;
   friend run_result process_run_limited(const std::string&, const std::string&, run_files&,
                                         uint32_t, bool);

@@ -373,15 +373,11 @@ void run_files::close() {
 
 namespace {
 
-// A new file in memory, without a name anywhere: nothing a program does to the work folder can
-// reach or replace it, and it is gone when closed. Cheaper than emptying a file on disk, which
-// on ext4 makes the next close write the data out ("replace by truncate" guard) on every case.
+// The files the runs really use: in memory, without a name anywhere, so nothing a program does
+// to the work folder can reach or replace them, and they are gone when closed. Emptying one
+// costs nothing, where emptying a file on ext4 makes its next close write the data out (the
+// "replace by truncate" guard), a disk write on every case.
 int unnamed_file() { return memfd_create("tavrin-run", MFD_CLOEXEC); }
-
-void replace_fd(intptr_t* kept, int fresh) {
-  if (*kept >= 0) ::close(int(*kept));
-  *kept = fresh;
-}
 
 bool write_at_start(int fd, std::string_view text) {
   size_t done = 0;
@@ -408,23 +404,19 @@ bool run_files::create(const std::string& input_path, const std::string& output_
   }
   input_ = in;
   output_ = out;
+  // Without files in memory (a kernel before 3.17) the runs use the named ones.
+  run_input_ = unnamed_file();
+  run_output_ = run_input_ >= 0 ? unnamed_file() : -1;
+  if (run_output_ < 0 && run_input_ >= 0) {
+    ::close(int(run_input_));
+    run_input_ = -1;
+  }
   return true;
 }
 
 bool run_files::set_input(std::string_view text) {
   if (!ready()) return false;
-  const int fresh = unnamed_file();
-  if (fresh >= 0) {
-    if (!write_at_start(fresh, text)) {
-      ::close(fresh);
-      return false;
-    }
-    replace_fd(&run_input_, fresh);
-    return true;
-  }
-  // No files in memory (a kernel before 3.17): the kept named file.
-  replace_fd(&run_input_, -1);
-  const int fd = int(input_);
+  const int fd = int(run_input_ >= 0 ? run_input_ : input_);
   return ftruncate(fd, 0) == 0 && write_at_start(fd, text);
 }
 
@@ -448,11 +440,9 @@ std::optional<std::string> run_files::output_head(uint64_t cap) const {
 run_result process_run_limited(const std::string& command_line, const std::string& work_dir,
                                run_files& files, uint32_t time_limit_ms, bool compile_mode) {
   if (!files.ready()) return run_result{};
-  const int fresh = unnamed_file();
-  replace_fd(&files.run_output_, fresh);
   const int in_kept = int(files.run_input_ >= 0 ? files.run_input_ : files.input_);
-  const int out_kept = int(fresh >= 0 ? fresh : files.output_);
-  if ((fresh < 0 && ftruncate(out_kept, 0) != 0) || lseek(out_kept, 0, SEEK_SET) < 0 ||
+  const int out_kept = int(files.run_output_ >= 0 ? files.run_output_ : files.output_);
+  if (ftruncate(out_kept, 0) != 0 || lseek(out_kept, 0, SEEK_SET) < 0 ||
       lseek(in_kept, 0, SEEK_SET) < 0)
     return run_result{};
   fd_owner in{reopen_own(in_kept, O_RDONLY)};
