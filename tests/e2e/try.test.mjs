@@ -62,7 +62,7 @@ test('/api/run compiles and runs once on the given input, with the judge\'s limi
       refused = data.error === '已有代码正在评测，请等待本次完成。';
     }
     const judged = await slow;
-    assert.equal(judged.data.status, 'timeout', JSON.stringify(judged.data).slice(0, 300));
+    assert.equal(judged.data.cases?.[0]?.status, 'timeout', JSON.stringify(judged.data).slice(0, 300));
   }
   assert.ok(refused, 'a run during a judging is refused');
 });
