@@ -80,3 +80,24 @@ extern std::atomic<int> judge_running_case;
 extern std::atomic<int> judge_case_total;
 extern std::atomic<int> judge_stop_requested;
 void judge_progress_reset();
+
+// --- the busy flag: one submission or own-input run at a time (pipeline.cpp) ---
+extern std::atomic<int> judging;
+
+// Runs work on a fresh State while holding the judge; a second caller meanwhile gets the busy
+// answer. The State is torn down (its work folder removed) before the flag drops, so the next
+// one finds a tidy temporary folder.
+template <class State>
+char* while_judging(const char* body, char* (*work)(State&, const char*)) {
+  int idle = 0;
+  if (!judging.compare_exchange_strong(idle, 1))
+    return json_error("已有代码正在评测，请等待本次完成。");
+  judge_progress_reset();
+  char* answer = nullptr;
+  {
+    State s;
+    answer = work(s, body ? body : "");
+  }
+  judging.exchange(0);
+  return answer ? answer : json_error("评测发生错误。");
+}

@@ -254,19 +254,7 @@ char* judge(submission& s, const char* body) {
 
 }  // namespace
 
-char* judge_code(const char* body) {
-  int idle = 0;
-  if (!judging.compare_exchange_strong(idle, 1))
-    return json_error("已有代码正在评测，请等待本次完成。");
-  judge_progress_reset();
-  char* answer = nullptr;
-  {
-    submission s;
-    answer = judge(s, body ? body : "");
-  }  // clean-up before the flag drops, so the next submission finds a tidy temp folder
-  judging.exchange(0);
-  return answer ? answer : json_error("评测发生错误。");
-}
+char* judge_code(const char* body) { return while_judging<submission>(body, judge); }
 
 const judge_language& judge_language_for(bool cpp) {
   static const judge_language c{lang_c.label, lang_c.compiler_name, lang_c.compiler, lang_c.source_name,

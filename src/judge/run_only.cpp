@@ -16,8 +16,6 @@
 #include "platform/sys.h"
 #include "store/store.h"
 
-extern std::atomic<int> judging;
-
 namespace {
 
 constexpr size_t input_limit = 65536;  // bytes of the learner's own input
@@ -118,16 +116,4 @@ char* run(run_request& s, const char* body) {
 
 }  // namespace
 
-char* judge_run(const char* body) {
-  int idle = 0;
-  if (!judging.compare_exchange_strong(idle, 1))
-    return json_error("已有代码正在评测，请等待本次完成。");
-  judge_progress_reset();
-  char* answer = nullptr;
-  {
-    run_request s;
-    answer = run(s, body ? body : "");
-  }
-  judging.exchange(0);
-  return answer ? answer : json_error("评测发生错误。");
-}
+char* judge_run(const char* body) { return while_judging<run_request>(body, run); }
