@@ -48,6 +48,20 @@ test('the editor uses the bundled code font, zooms, wraps, turns dark, and all o
   await page.click('#toggle-theme');
   assert.equal(await page.getAttribute('html', 'data-theme'), 'dark');
   assert.equal(await page.$eval('body', (b) => getComputedStyle(b).backgroundColor), 'rgb(20, 24, 31)');
+  // No part of the editor keeps a light surface: the gutter, its current line
+  // number and the current line (CodeMirror's own light colours once won there).
+  await page.click('.cm-content');
+  const surfaces = await page.evaluate(() => ['.cm-editor', '.cm-gutters', '.cm-activeLineGutter', '.cm-activeLine'].map((sel) => {
+    // The colour a surface shows: its own background laid over its parents'.
+    const rgba = (el) => (getComputedStyle(el).backgroundColor.match(/[\d.]+/g) || []).map(Number);
+    let el = document.querySelector(sel);
+    const layers = [];
+    for (; el; el = el.parentElement) layers.push(rgba(el));
+    let shown = [255, 255, 255];
+    for (const [r, g, b, a = 1] of layers.reverse()) shown = shown.map((c, i) => c * (1 - a) + [r, g, b][i] * a);
+    return [sel, Math.round(Math.max(...shown))];
+  }));
+  for (const [sel, brightest] of surfaces) assert.ok(brightest < 90, `${sel} is dark in the dark theme (brightest channel ${brightest})`);
   for (const viewport of [{ width: 1366, height: 768 }, { width: 1920, height: 1080 }]) {
     await page.setViewportSize(viewport);
     await page.screenshot({ path: join(SHOTS, `practice-dark-${viewport.width}x${viewport.height}.png`) });

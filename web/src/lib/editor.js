@@ -53,6 +53,13 @@ function codeTheme(size) {
     '&': { fontSize: `${size}px`, color: 'var(--text)', backgroundColor: 'var(--panel)' },
     '.cm-scroller, .cm-content, .cm-gutters': { fontFamily: 'var(--mono)' },
     '.cm-cursor, .cm-dropCursor': { borderLeftColor: 'var(--text)' },
+    // CodeMirror's own light colours outrank the page's style sheet, so the
+    // gutter, the current line and the bracket marks follow the theme here.
+    '.cm-gutters': { backgroundColor: 'var(--gutter-bg)', color: 'var(--gutter-text)', borderRight: '1px solid var(--line)' },
+    '.cm-activeLine': { backgroundColor: 'rgba(90, 120, 220, .07)' },
+    '.cm-activeLineGutter': { backgroundColor: 'rgba(90, 120, 220, .16)', color: 'var(--text)' },
+    '&.cm-focused .cm-matchingBracket, .cm-matchingBracket': { backgroundColor: 'rgba(60, 170, 90, .28)', outline: '1px solid rgba(60, 170, 90, .7)' },
+    '&.cm-focused .cm-nonmatchingBracket, .cm-nonmatchingBracket': { backgroundColor: 'var(--bad-bg)' },
     '&.cm-focused .cm-selectionBackground, .cm-selectionBackground, ::selection': { backgroundColor: 'var(--selection)' },
     '.cm-panels': { backgroundColor: 'var(--panel-2)', color: 'var(--text)' },
     '.cm-tooltip': { backgroundColor: 'var(--panel)', color: 'var(--text)', border: '1px solid var(--line)' },
