@@ -99,6 +99,7 @@ void judge_cases(submission& s, int question, bool sample_mode,
   const char* id = s.id.get();
   int element = array + 1;
   judge_case_total.store(c.total);
+  s.files.expect_runs(uint32_t(c.total));
   for (int index = 1; index <= c.total; ++index, element = s.bank.tokens[element].next) {
     if (judge_stop_requested.load()) {  // the learner stopped it: the rest are not run
       for (int rest = index; rest <= c.total; ++rest)

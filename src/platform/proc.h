@@ -60,6 +60,12 @@ class run_files {
   bool ready() const { return input_ != -1 && output_ != -1; }
   // Closes both (before their folder is removed: Windows cannot delete a file held open).
   void close();
+  // How many more runs of one program the caller means to make on these files (the judge's
+  // cases). On Linux each next process is then set up while the current one runs, so that the
+  // sandbox's set-up is off the path between two cases. Without it every run starts cold.
+  void expect_runs(uint32_t count) { runs_expected_ = count; }
+  // Linux: the next run's process, set up and waiting to be let go (opaque elsewhere).
+  struct ahead;
   // Platform handles (descriptors on Linux, HANDLE values on Windows).
   intptr_t input_handle() const { return input_; }
   intptr_t output_handle() const { return output_; }
@@ -68,6 +74,8 @@ class run_files {
   intptr_t input_ = -1, output_ = -1;
   // Linux: the files in memory that the runs read and write, where the system has them.
   intptr_t run_input_ = -1, run_output_ = -1;
+  uint32_t runs_expected_ = 0;
+  ahead* ahead_ = nullptr;
   friend run_result process_run_limited(const std::string&, const std::string&, run_files&,
                                         uint32_t, bool);
 };

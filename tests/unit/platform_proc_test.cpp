@@ -12,6 +12,7 @@
 #include <vector>
 
 #ifndef _WIN32
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -328,6 +329,62 @@ TEST_F(ProcTest, KeptRunFilesAreNeverReopenedByName) {
   EXPECT_EQ(plat::process_run_limited(helper("echo"), dir, bystander, out, 5000, false).started, 0u);
   EXPECT_EQ(slurp(bystander), "untouched");
 #endif
+}
+
+// A judging's cases: each next process is set up while the current one runs. Every case still
+// reads its own input and is judged on its own limits; a case that differs from the one set
+// up (another program or limit) gets a process of its own; nothing waits on after the files
+// are closed, and a waiting process holds none of the judge's descriptors.
+TEST_F(ProcTest, RunsSetUpAheadEachKeepTheirOwnCase) {
+  const std::string in = dir + plat::path_sep + "stdin.txt", out = dir + plat::path_sep + "output.txt";
+  plat::run_files files;
+  ASSERT_TRUE(files.create(in, out));
+  struct row {
+    const char* program;
+    const char* input;
+    uint32_t limit;
+    const char* output;  // without CR
+    uint32_t exit_code, timed_out;
+  };
+  const row rows[] = {
+      {"echo", "first\n", 5000, "first\nfirst\n", 0, 0},
+      {"echo", "second\n", 5000, "second\nsecond\n", 0, 0},
+      {"exit3", "", 5000, "", 3, 0},                   // another program than the one set up
+      {"loop", "", 300, "", plat::run_killed_exit_code, 1},  // another limit
+      {"loop", "", 300, "", plat::run_killed_exit_code, 1},
+      {"echo", "last\n", 5000, "last\nlast\n", 0, 0},
+  };
+  files.expect_runs(uint32_t(std::size(rows)) + 1);  // one more than made: a process waits at the end
+  for (const row& r : rows) {
+    ASSERT_TRUE(files.set_input(r.input));
+    run_result res = plat::process_run_limited(helper(r.program), dir, files, r.limit, false);
+    std::string text = files.output_head(100).value_or("<unreadable>");
+    text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
+    EXPECT_EQ(res.started, 1u) << r.program << " " << r.input;
+    EXPECT_EQ(text, r.output) << r.program << " " << r.input;
+    EXPECT_EQ(res.exit_code, r.exit_code) << r.program << " " << r.input;
+    EXPECT_EQ(res.timed_out, r.timed_out) << r.program << " " << r.input;
+    if (r.timed_out) EXPECT_GE(res.elapsed_ms, r.limit);
+  }
+#ifndef _WIN32
+  // The next process is set up in the work folder and waits there for a run that never comes.
+  int pipe_fds[2];
+  ASSERT_EQ(pipe(pipe_fds), 0);  // made before it: a copy of our table would hold it
+  files.expect_runs(2);  // this run, and one it sets up after the pipe exists
+  ASSERT_TRUE(files.set_input("x"));
+  EXPECT_EQ(plat::process_run_limited(helper("echo"), dir, files, 5000, false).exit_code, 0u);
+  const uint32_t t0 = plat::tick_ms();
+  while (processes_in(dir).empty() && plat::tick_ms() - t0 < 20000) usleep(2000);
+  EXPECT_EQ(processes_in(dir).size(), 1u) << "the next run's process waits, set up";
+  close(pipe_fds[1]);
+  pollfd p{pipe_fds[0], POLLIN, 0};
+  ASSERT_EQ(poll(&p, 1, 20000), 1);
+  char c;
+  EXPECT_EQ(read(pipe_fds[0], &c, 1), 0) << "the waiting process holds no copy of our descriptors";
+  close(pipe_fds[0]);
+#endif
+  files.close();
+  EXPECT_EQ(processes_in(dir), std::vector<std::string>{}) << "the waiting process was sent away";
 }
 
 TEST_F(ProcTest, CompileModeLeavesNoHelperBehind) {

@@ -13,7 +13,9 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
 #include <thread>
 
 #include "platform/posix/sandbox_posix.h"
@@ -240,61 +242,78 @@ int reopen_own(int fd, int flags) {
   return copy;
 }
 
-run_result run_on(const std::string& command_line, const std::string& work_dir, int in_fd,
-                  int out_fd, uint32_t time_limit_ms, bool compile_mode) {
-  run_result r{};
+// Everything a child's plan points to, kept alive until the child has made its exec: the
+// child shares our memory until then and must not allocate.
+struct launch {
+  std::string program;
+  std::vector<std::string> args;
+  std::vector<char*> argv;
+  std::vector<std::string> env_text;
+  std::vector<char*> envp;
+  sandbox::filter seccomp;  // a copy per child: the child writes its own pid into it
+  sandbox::child_plan plan{};
+};
+
+// Fills a launch for command_line; false when the line names no program.
+bool prepare_launch(launch& l, const std::string& command_line, const std::string& work_dir,
+                    int in_fd, int out_fd, uint32_t time_limit_ms, bool compile_mode,
+                    bool own_environment) {
   // Once a learner's program has run beside us, no process of the same user may read or write
   // our memory or descriptors through /proc or ptrace (only root still can).
   static const bool private_memory = prctl(PR_SET_DUMPABLE, 0, 0, 0, 0) == 0;
   (void)private_memory;
-  std::vector<std::string> args = command_line_split(command_line);
-  if (args.empty()) return r;
-  std::string program = resolve_program(args[0]);
-  std::vector<char*> argv;
-  for (auto& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
+  l.args = command_line_split(command_line);
+  if (l.args.empty()) return false;
+  l.program = resolve_program(l.args[0]);
+  l.argv.clear();
+  for (auto& a : l.args) l.argv.push_back(a.data());
+  l.argv.push_back(nullptr);
 
   // A compiler killed mid-way leaves its scratch files behind: keep them in the work folder,
-  // which the caller removes, rather than in the user's temporary folder.
-  std::vector<std::string> env_text;
-  std::vector<char*> envp;
+  // which the caller removes, rather than in the user's temporary folder. A child set up ahead
+  // of time gets a copy of its own too: another thread may change ours before it is let go.
+  l.env_text.clear();
+  l.envp.clear();
   char* const* env = environ;
-  if (compile_mode) {
+  if (compile_mode || own_environment) {
     for (char** e = environ; *e; ++e)
-      if (std::strncmp(*e, "TMPDIR=", 7) != 0) env_text.emplace_back(*e);
-    env_text.push_back("TMPDIR=" + work_dir);
-    for (auto& e : env_text) envp.push_back(e.data());
-    envp.push_back(nullptr);
-    env = envp.data();
+      if (!compile_mode || std::strncmp(*e, "TMPDIR=", 7) != 0) l.env_text.emplace_back(*e);
+    if (compile_mode) l.env_text.push_back("TMPDIR=" + work_dir);
+    for (auto& e : l.env_text) l.envp.push_back(e.data());
+    l.envp.push_back(nullptr);
+    env = l.envp.data();
   }
 
-  // Built once per mode; each run gets a copy for its child to fill in its own pid.
+  // Built once per mode; each child gets a copy to fill in its own pid.
   static const sandbox::filter run_filter = sandbox::build_filter(false);
   static const sandbox::filter compile_filter = sandbox::build_filter(true);
-  sandbox::filter seccomp = compile_mode ? compile_filter : run_filter;
-  sandbox::child_plan plan{};
-  plan.program = program.c_str();
-  plan.argv = argv.data();
+  l.seccomp = compile_mode ? compile_filter : run_filter;
+  sandbox::child_plan& plan = l.plan;
+  plan = sandbox::child_plan{};
+  plan.program = l.program.c_str();
+  plan.argv = l.argv.data();
   plan.envp = env;
   plan.work_dir = work_dir.c_str();
   plan.input_fd = in_fd;
   plan.output_fd = out_fd;
   plan.status_fd = -1;
+  plan.go_fd = -1;
   plan.compile_mode = compile_mode;
   plan.time_limit_ms = time_limit_ms;
   plan.cpu_count = cpu_count();
-  plan.seccomp = &seccomp;
+  plan.seccomp = &l.seccomp;
   plan.landlock_abi = landlock_abi();
   plan.run_user = uid_t(-1);
   if (!compile_mode && run_user_id() != uid_t(-1) && give_work_dir(work_dir, run_user_id()))
     plan.run_user = run_user_id();
-  subreaper_scope reaper(compile_mode);
-  const uint32_t start = tick_ms();
-  fd_owner pidfd;
-  pid_t pid = spawn(plan, &pidfd.fd);
-  if (pid < 0) return r;
-  r.started = 1;
+  return true;
+}
 
+// Watches a started child against its limits until it ends or is ended, and reaps it with
+// whatever it started.
+run_result watch(pid_t pid, int pidfd, int out_fd, uint32_t start, uint32_t time_limit_ms) {
+  run_result r{};
+  r.started = 1;
   for (;;) {
     // Sleep until the earlier of its end, the next output check and its deadline (the first
     // millisecond past the limit), so that a time-out is stopped on time.
@@ -302,18 +321,18 @@ run_result run_on(const std::string& command_line, const std::string& work_dir, 
     uint32_t wait = run_poll_ms;
     if (used <= time_limit_ms && time_limit_ms - used + 1 < wait) wait = time_limit_ms - used + 1;
     if (used > time_limit_ms) wait = 0;
-    bool ended = wait_ready(pidfd.fd, int(wait));
+    bool ended = wait_ready(pidfd, int(wait));
     // The size test comes first: a flood that ended by itself is still a flood.
     struct stat st;
     if (fstat(out_fd, &st) == 0 && uint64_t(st.st_size) > run_output_limit) {
       r.output_limited = 1;
-      kill_group(pid, pidfd.fd);
+      kill_group(pid, pidfd);
       break;
     }
     if (ended) break;
     if (uint32_t(tick_ms() - start) > time_limit_ms) {
       r.timed_out = 1;
-      kill_group(pid, pidfd.fd);
+      kill_group(pid, pidfd);
       break;
     }
   }
@@ -321,11 +340,11 @@ run_result run_on(const std::string& command_line, const std::string& work_dir, 
   // not reaped yet, so its group id cannot have been reused.
   kill(-pid, SIGKILL);
   const uint32_t final_start = tick_ms();
-  wait_ready(pidfd.fd, int(run_final_wait_ms));
+  wait_ready(pidfd, int(run_final_wait_ms));
   r.elapsed_ms = tick_ms() - start;
 
   siginfo_t info{};
-  if (waitid(P_PIDFD, id_t(pidfd.fd), &info, WEXITED | WNOHANG) == 0 && info.si_pid != 0) {
+  if (waitid(P_PIDFD, id_t(pidfd), &info, WEXITED | WNOHANG) == 0 && info.si_pid != 0) {
     if (info.si_code == CLD_EXITED) {
       r.exit_code = uint32_t(info.si_status);
     } else if (info.si_status == SIGXCPU && !r.output_limited) {
@@ -350,6 +369,19 @@ run_result run_on(const std::string& command_line, const std::string& work_dir, 
   return r;
 }
 
+run_result run_on(const std::string& command_line, const std::string& work_dir, int in_fd,
+                  int out_fd, uint32_t time_limit_ms, bool compile_mode) {
+  launch l;
+  if (!prepare_launch(l, command_line, work_dir, in_fd, out_fd, time_limit_ms, compile_mode, false))
+    return run_result{};
+  subreaper_scope reaper(compile_mode);
+  const uint32_t start = tick_ms();
+  fd_owner pidfd;
+  pid_t pid = spawn(l.plan, &pidfd.fd);
+  if (pid < 0) return run_result{};
+  return watch(pid, pidfd.fd, out_fd, start, time_limit_ms);
+}
+
 }  // namespace
 
 run_result process_run_limited(const std::string& command_line, const std::string& work_dir,
@@ -362,9 +394,135 @@ run_result process_run_limited(const std::string& command_line, const std::strin
   return run_on(command_line, work_dir, in.fd, out.fd, time_limit_ms, compile_mode);
 }
 
+// The next run of a submission, set up while the current one runs. A thread of its own starts
+// each child and stays blocked in the clone (vfork) until the child has made its exec: the
+// child, which shares our memory, then writes only to that thread's stack and error number,
+// never to those of a thread that is running. The child does every step of its set-up, then
+// waits on the go pipe; the run's clock starts when the judge lets it go.
+struct run_files::ahead {
+  // What the waiting child was made for; a run that differs starts a child of its own.
+  std::string command_line, work_dir;
+  uint32_t time_limit_ms = 0;
+  launch l;
+  int in_fd = -1, out_fd = -1;  // the child's own descriptions of the kept files
+  int go_read = -1, go_write = -1;
+  bool waiting = false;         // a child was asked for and not yet let go or sent away
+
+  std::thread starter;
+  std::mutex m;
+  std::condition_variable cv;
+  bool job = false, done = false, quit = false;
+  pid_t pid = -1;
+  int pidfd = -1;
+  int error = 0;
+
+  ahead() {
+    starter = std::thread([this] {
+      std::unique_lock<std::mutex> lock(m);
+      for (;;) {
+        cv.wait(lock, [this] { return job || quit; });
+        if (!job) return;
+        job = false;
+        lock.unlock();
+        int fd = -1;
+        pid_t started = spawn(l.plan, &fd);
+        const int why = errno;
+        lock.lock();
+        pid = started;
+        pidfd = fd;
+        error = why;
+        done = true;
+        cv.notify_all();
+      }
+    });
+  }
+
+  // Asks for a child for this run; false when none can be made (the run then starts cold).
+  bool prepare(const std::string& line, const std::string& dir, uint32_t limit, int in_kept,
+               int out_kept) {
+    int go[2];
+    if (pipe2(go, O_CLOEXEC) != 0) return false;
+    in_fd = reopen_own(in_kept, O_RDONLY);
+    out_fd = reopen_own(out_kept, O_WRONLY);
+    if (in_fd < 0 || out_fd < 0 ||
+        !prepare_launch(l, line, dir, in_fd, out_fd, limit, false, true)) {
+      ::close(go[0]);
+      ::close(go[1]);
+      close_descriptions();
+      return false;
+    }
+    go_read = go[0];
+    go_write = go[1];
+    l.plan.go_fd = go_read;
+    command_line = line;
+    work_dir = dir;
+    time_limit_ms = limit;
+    std::lock_guard<std::mutex> lock(m);
+    job = true;
+    done = false;
+    waiting = true;
+    cv.notify_all();
+    return true;
+  }
+
+  // Lets the waiting child go (or, with go false, sends it away) and waits until it has made
+  // its exec or ended. Its pid and pidfd, or -1 when it never reached the program.
+  pid_t release(bool go, int* child_pidfd) {
+    if (go) {
+      ssize_t n;
+      do n = write(go_write, "g", 1);
+      while (n < 0 && errno == EINTR);
+    }
+    ::close(go_write);  // a child that missed the byte reads the end and leaves
+    go_write = -1;
+    std::unique_lock<std::mutex> lock(m);
+    cv.wait(lock, [this] { return done; });
+    done = false;
+    waiting = false;
+    ::close(go_read);
+    go_read = -1;
+    *child_pidfd = pidfd;
+    errno = error;
+    return pid;
+  }
+
+  void close_descriptions() {
+    if (in_fd >= 0) ::close(in_fd);
+    if (out_fd >= 0) ::close(out_fd);
+    in_fd = out_fd = -1;
+  }
+
+  // The waiting child leaves without running anything.
+  void send_away() {
+    if (!waiting) return;
+    int fd = -1;
+    if (release(false, &fd) >= 0 && fd >= 0) {  // it cannot have passed the go, but be sure
+      kill_group(pid, fd);
+      siginfo_t info;
+      waitid(P_PIDFD, id_t(fd), &info, WEXITED);
+    }
+    if (fd >= 0) ::close(fd);
+    close_descriptions();
+  }
+
+  ~ahead() {
+    send_away();
+    close_descriptions();
+    {
+      std::lock_guard<std::mutex> lock(m);
+      quit = true;
+      cv.notify_all();
+    }
+    starter.join();
+  }
+};
+
 run_files::~run_files() { close(); }
 
 void run_files::close() {
+  delete ahead_;  // the child waiting for a next run that will not come
+  ahead_ = nullptr;
+  runs_expected_ = 0;
   for (intptr_t* fd : {&input_, &output_, &run_input_, &run_output_}) {
     if (*fd >= 0) ::close(int(*fd));
     *fd = -1;
@@ -445,6 +603,36 @@ run_result process_run_limited(const std::string& command_line, const std::strin
   if (ftruncate(out_kept, 0) != 0 || lseek(out_kept, 0, SEEK_SET) < 0 ||
       lseek(in_kept, 0, SEEK_SET) < 0)
     return run_result{};
+  if (!compile_mode && files.runs_expected_ > 0) {
+    if (!files.ahead_) {
+      try {
+        files.ahead_ = new run_files::ahead;
+      } catch (...) {  // no memory or no thread: this run starts cold
+        files.ahead_ = nullptr;
+      }
+    }
+    run_files::ahead* a = files.ahead_;
+    if (a) {
+      --files.runs_expected_;
+      if (a->command_line != command_line || a->work_dir != work_dir ||
+          a->time_limit_ms != time_limit_ms)
+        a->send_away();
+      if (a->waiting || a->prepare(command_line, work_dir, time_limit_ms, in_kept, out_kept)) {
+        // The child's descriptions are its own, opened when it was set up: their offsets are
+        // still at the start, and the files hold this run's input and nothing else.
+        const uint32_t start = tick_ms();
+        fd_owner pidfd;
+        pid_t pid = a->release(true, &pidfd.fd);
+        fd_owner out{a->out_fd};
+        ::close(a->in_fd);
+        a->in_fd = a->out_fd = -1;
+        if (pid < 0) return run_result{};
+        if (files.runs_expected_ > 0)
+          a->prepare(command_line, work_dir, time_limit_ms, in_kept, out_kept);
+        return watch(pid, pidfd.fd, out.fd, start, time_limit_ms);
+      }
+    }
+  }
   fd_owner in{reopen_own(in_kept, O_RDONLY)};
   fd_owner out{reopen_own(out_kept, O_WRONLY)};
   if (in.fd < 0 || out.fd < 0) return run_result{};

@@ -428,7 +428,7 @@ filter build_filter(bool compile_mode) {
 namespace {
 
 enum step { step_signals = 1, step_group, step_parent_death, step_limits, step_fds, step_dir,
-            step_no_new_privs, step_seccomp, step_exec, step_user };
+            step_no_new_privs, step_seccomp, step_exec, step_user, step_let_go };
 
 [[noreturn]] void fail(const child_plan* p, int which) {
   child_failure report{which, errno};
@@ -488,16 +488,28 @@ bool setup_rlimits(const child_plan* p) {
          set_limit(RLIMIT_MEMLOCK, 0, 0) && set_limit(RLIMIT_RTPRIO, 0, 0);
 }
 
-bool setup_fds(const child_plan* p) {
-  int in = p->input_fd, out = p->output_fd;
-  // Move them clear of 0..2 first, in case the parent itself runs without standard handles.
-  if (in < 3 && (in = fcntl(in, F_DUPFD, 3)) < 0) return false;
-  if (out < 3 && (out = fcntl(out, F_DUPFD, 3)) < 0) return false;
-  if (dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(out, 2) < 0) return false;
-  // Everything else closes at exec (the status pipe stays open until then).
-  if (syscall(SYS_close_range, 3u, ~0u, CLOSE_RANGE_CLOEXEC) == 0) return true;
+// The child keeps its standard handles, the status pipe (at 3) and the go pipe (at 4), and
+// nothing else: its copy of the judge's table is closed for real, not at exec, since a child
+// set up ahead of time may wait a while and must not hold the judge's connections open.
+constexpr int kept_status_fd = 3, kept_go_fd = 4;
+
+bool setup_fds(child_plan* p) {
+  const int first_free = p->go_fd >= 0 ? kept_go_fd + 1 : kept_status_fd + 1;
+  // Clear of the places they go to first (the parent may run without standard handles, or hold
+  // one of them at 3 or 4).
+  int in = fcntl(p->input_fd, F_DUPFD_CLOEXEC, first_free);
+  int out = fcntl(p->output_fd, F_DUPFD_CLOEXEC, first_free);
+  int status = fcntl(p->status_fd, F_DUPFD_CLOEXEC, first_free);
+  int go = p->go_fd >= 0 ? fcntl(p->go_fd, F_DUPFD_CLOEXEC, first_free) : -1;
+  if (in < 0 || out < 0 || status < 0 || (p->go_fd >= 0 && go < 0)) return false;
+  if (dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(out, 2) < 0 ||
+      dup3(status, kept_status_fd, O_CLOEXEC) < 0 || (go >= 0 && dup3(go, kept_go_fd, O_CLOEXEC) < 0))
+    return false;
+  p->status_fd = kept_status_fd;
+  if (go >= 0) p->go_fd = kept_go_fd;
+  if (syscall(SYS_close_range, unsigned(first_free), ~0u, 0u) == 0) return true;
   long max = sysconf(_SC_OPEN_MAX);
-  for (long fd = 3; fd < max && fd < 65536; ++fd) fcntl(int(fd), F_SETFD, FD_CLOEXEC);
+  for (long fd = first_free; fd < max && fd < 65536; ++fd) close(int(fd));
   return true;
 }
 
@@ -599,14 +611,15 @@ bool setup_seccomp(const child_plan* p) {
 }  // namespace
 
 int child_main(void* arg) {
-  const child_plan* p = static_cast<const child_plan*>(arg);
+  child_plan* p = static_cast<child_plan*>(arg);
   if (!reset_signals()) fail(p, step_signals);
   // A session of its own: its own process group for the kill at the end, and no controlling
   // terminal to type into or take signals from.
   if (setsid() < 0) fail(p, step_group);
   if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0) fail(p, step_parent_death);
-  if (!setup_rlimits(p)) fail(p, step_limits);
+  // Descriptors before limits: the moves may need numbers above the child's descriptor limit.
   if (!setup_fds(p)) fail(p, step_fds);
+  if (!setup_rlimits(p)) fail(p, step_limits);
   if (chdir(p->work_dir) != 0) fail(p, step_dir);
   if (prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0) fail(p, step_no_new_privs);
   setup_landlock(p);
@@ -617,6 +630,14 @@ int child_main(void* arg) {
     fail(p, step_exec);
   if (!drop_privileges(p)) fail(p, step_user);
   if (!setup_seccomp(p)) fail(p, step_seccomp);
+  if (p->go_fd >= 0) {
+    // Set up ahead of time: the run starts when the judge lets it go, or never.
+    char go = 0;
+    ssize_t got;
+    do got = read(p->go_fd, &go, 1);
+    while (got < 0 && errno == EINTR);
+    if (got != 1) fail(p, step_let_go);
+  }
   if (program >= 0)
     syscall(SYS_execveat, program, "", p->argv, p->envp, AT_EMPTY_PATH);
   else

@@ -29,6 +29,8 @@ struct child_plan {
   int input_fd;
   int output_fd;
   int status_fd;            // close-on-exec; the child writes its step and errno here on failure
+  int go_fd;                // -1, or a pipe the child reads one byte from before its exec (the
+                            // set-up done ahead of time); end of file: it ends without exec
   bool compile_mode;
   uint32_t time_limit_ms;
   long cpu_count;           // processors the CPU-time backstop allows for
