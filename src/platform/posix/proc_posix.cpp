@@ -256,8 +256,7 @@ struct launch {
 
 // Fills a launch for command_line; false when the line names no program.
 bool prepare_launch(launch& l, const std::string& command_line, const std::string& work_dir,
-                    int in_fd, int out_fd, uint32_t time_limit_ms, bool compile_mode,
-                    bool own_environment) {
+                    int in_fd, int out_fd, uint32_t time_limit_ms, bool compile_mode) {
   // Once a learner's program has run beside us, no process of the same user may read or write
   // our memory or descriptors through /proc or ptrace (only root still can).
   static const bool private_memory = prctl(PR_SET_DUMPABLE, 0, 0, 0, 0) == 0;
@@ -270,19 +269,15 @@ bool prepare_launch(launch& l, const std::string& command_line, const std::strin
   l.argv.push_back(nullptr);
 
   // A compiler killed mid-way leaves its scratch files behind: keep them in the work folder,
-  // which the caller removes, rather than in the user's temporary folder. A child set up ahead
-  // of time gets a copy of its own too: another thread may change ours before it is let go.
+  // which the caller removes, rather than in the user's temporary folder. The child gets a copy
+  // of our environment: another thread may change ours before a child set up ahead is let go.
   l.env_text.clear();
   l.envp.clear();
-  char* const* env = environ;
-  if (compile_mode || own_environment) {
-    for (char** e = environ; *e; ++e)
-      if (!compile_mode || std::strncmp(*e, "TMPDIR=", 7) != 0) l.env_text.emplace_back(*e);
-    if (compile_mode) l.env_text.push_back("TMPDIR=" + work_dir);
-    for (auto& e : l.env_text) l.envp.push_back(e.data());
-    l.envp.push_back(nullptr);
-    env = l.envp.data();
-  }
+  for (char** e = environ; *e; ++e)
+    if (!compile_mode || std::strncmp(*e, "TMPDIR=", 7) != 0) l.env_text.emplace_back(*e);
+  if (compile_mode) l.env_text.push_back("TMPDIR=" + work_dir);
+  for (auto& e : l.env_text) l.envp.push_back(e.data());
+  l.envp.push_back(nullptr);
 
   // Built once per mode; each child gets a copy to fill in its own pid.
   static const sandbox::filter run_filter = sandbox::build_filter(false);
@@ -292,7 +287,7 @@ bool prepare_launch(launch& l, const std::string& command_line, const std::strin
   plan = sandbox::child_plan{};
   plan.program = l.program.c_str();
   plan.argv = l.argv.data();
-  plan.envp = env;
+  plan.envp = l.envp.data();
   plan.work_dir = work_dir.c_str();
   plan.input_fd = in_fd;
   plan.output_fd = out_fd;
@@ -372,7 +367,7 @@ run_result watch(pid_t pid, int pidfd, int out_fd, uint32_t start, uint32_t time
 run_result run_on(const std::string& command_line, const std::string& work_dir, int in_fd,
                   int out_fd, uint32_t time_limit_ms, bool compile_mode) {
   launch l;
-  if (!prepare_launch(l, command_line, work_dir, in_fd, out_fd, time_limit_ms, compile_mode, false))
+  if (!prepare_launch(l, command_line, work_dir, in_fd, out_fd, time_limit_ms, compile_mode))
     return run_result{};
   subreaper_scope reaper(compile_mode);
   const uint32_t start = tick_ms();
@@ -445,7 +440,7 @@ struct run_files::ahead {
     in_fd = reopen_own(in_kept, O_RDONLY);
     out_fd = reopen_own(out_kept, O_WRONLY);
     if (in_fd < 0 || out_fd < 0 ||
-        !prepare_launch(l, line, dir, in_fd, out_fd, limit, false, true)) {
+        !prepare_launch(l, line, dir, in_fd, out_fd, limit, false)) {
       ::close(go[0]);
       ::close(go[1]);
       close_descriptions();
@@ -507,7 +502,6 @@ struct run_files::ahead {
 
   ~ahead() {
     send_away();
-    close_descriptions();
     {
       std::lock_guard<std::mutex> lock(m);
       quit = true;
