@@ -6,7 +6,7 @@
 // Plan, one item per line, fields separated by TAB:
 //   P <name> <exe> <tokens|float> <stop: 1 = stop at the first case that does not pass> <time limit, ms>
 //   C <input file> <expected output file>      (cases of the P line above, in order)
-// Result: one line per program, "<name> <verdicts>", one letter per case:
+// Result: one line per program as it finishes, "<name> <verdicts>", one letter per case:
 //   P passed, W wrong answer (or a NUL byte in the output), R exit code not 0,
 //   T time limit, O output limit, L could not start, S skipped after a stop;
 // then, for each wrong answer of a program that does not stop, "# <name> <case number> <output>"
@@ -106,7 +106,8 @@ char run_case(const program& p, const test_case& c, const std::wstring& scratch,
   char verdict = 0;
   if (WaitForSingleObject(pi.hProcess, p.time_ms) != WAIT_OBJECT_0) {
     TerminateProcess(pi.hProcess, 1);
-    WaitForSingleObject(pi.hProcess, INFINITE);
+    // Bounded: a process that does not go away must not hold up every program after it.
+    WaitForSingleObject(pi.hProcess, 30000);
     verdict = 'T';
   }
   DWORD code = 0;
@@ -196,7 +197,20 @@ int main(int argc, char** argv) {
     }
   }
 
+  // As the program itself does: a solution that crashes ends at once with its exception code,
+  // and no debugger or error box is started for it (under Wine each would be one more process
+  // that may outlive the run). The children inherit this mode.
+  SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
   InitializeCriticalSection(&start_lock);
+  // Each program's line is written as soon as it is judged, so a run that is cut short still
+  // tells which programs finished (the test names the ones that did not).
+  FILE* out = _wfopen(wide(argv[2]).c_str(), L"wb");
+  if (!out) {
+    std::fprintf(stderr, "bank_runner: cannot write %s\n", argv[2]);
+    return 2;
+  }
+  CRITICAL_SECTION out_lock;
+  InitializeCriticalSection(&out_lock);
   int workers = argc > 3 ? std::atoi(argv[3]) : 2;
   if (workers < 1) workers = 1;
   wchar_t temp[MAX_PATH];
@@ -223,21 +237,16 @@ int main(int argc, char** argv) {
           if (v == 'W' && !p.stop) p.notes.push_back(std::to_string(p.verdicts.size()) + " " + shown);
           if (v != 'P' && p.stop) stopped = true;
         }
+        EnterCriticalSection(&out_lock);
+        std::fprintf(out, "%s %s\n", p.name.c_str(), p.verdicts.c_str());
+        for (const std::string& note : p.notes) std::fprintf(out, "# %s %s\n", p.name.c_str(), note.c_str());
+        std::fflush(out);
+        LeaveCriticalSection(&out_lock);
       }
       DeleteFileW(scratch.c_str());
     });
   }
   for (auto& t : pool) t.join();
-
-  FILE* out = _wfopen(wide(argv[2]).c_str(), L"wb");
-  if (!out) {
-    std::fprintf(stderr, "bank_runner: cannot write %s\n", argv[2]);
-    return 2;
-  }
-  for (const program& p : programs) {
-    std::fprintf(out, "%s %s\n", p.name.c_str(), p.verdicts.c_str());
-    for (const std::string& note : p.notes) std::fprintf(out, "# %s %s\n", p.name.c_str(), note.c_str());
-  }
   std::fclose(out);
   return 0;
 }
