@@ -19,6 +19,7 @@ import json
 import os
 import re
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
@@ -476,45 +477,77 @@ def windows_verdicts(tmp_path_factory):
     for stale in set(cache.iterdir()) - set(exes.values()) - {runner}:  # builds of sources that changed since
         stale.unlink(missing_ok=True)
 
-    plan = []
+    plans = {}
     for key, _lang, _source, cases, stop, limit in jobs:
         if key not in exes:
             continue
-        plan.append("\t".join(["P", f"{key[0]}/{key[1]}", _win_path(exes[key]),
-                               BY_ID[key[0]]["compare"], "1" if stop else "0", str(limit)]))
-        plan += ["\t".join(["C", _win_path(i), _win_path(o)]) for i, o in cases]
-    plan_file, result_file = work / "plan.txt", work / "result.txt"
-    plan_file.write_text("\n".join(plan) + "\n", encoding="utf-8")
+        name = f"{key[0]}/{key[1]}"
+        plans[name] = ["\t".join(["P", name, _win_path(exes[key]), BY_ID[key[0]]["compare"],
+                                   "1" if stop else "0", str(limit)])]
+        plans[name] += ["\t".join(["C", _win_path(i), _win_path(o)]) for i, o in cases]
     # The cross compiler's threads library is a DLL; on a learner's machine it sits beside the
     # toolchain's gcc.exe, here Wine is told where to find it.
     env = dict(os.environ)
     dll_dirs = [os.path.dirname(p) for p in _mingw_files("libwinpthread-1.dll")]
     if dll_dirs:
         env["WINEPATH"] = ";".join(_win_path(d) for d in dll_dirs)
-    started = time.monotonic()
-    # Output into files, not pipes: a process Wine starts on the side may keep a pipe open long
-    # after the runner has ended. The limit stays under the test's own, so a stuck run ends
-    # here, naming the programs it never finished.
-    with open(work / "runner.log", "wb") as log:
-        runner_process = subprocess.Popen([WINE_RUN, str(runner), _win_path(plan_file), _win_path(result_file), "4"],
-                                          stdin=subprocess.DEVNULL, stdout=log, stderr=log, env=env)
-        try:
-            code = runner_process.wait(timeout=1200)
-        except subprocess.TimeoutExpired:
-            runner_process.kill()
-            runner_process.wait()
+
+    def read_results(result_file):
+        """{program name: its lines}, whole lines only (a stopped runner may leave half of one)."""
+        text = result_file.read_text(encoding="utf-8") if result_file.exists() else ""
+        results = {}
+        for line in text.split("\n")[:-1]:
+            name = (line[2:] if line.startswith("# ") else line).partition(" ")[0]
+            results.setdefault(name, []).append(line)
+        return results
+
+    def run_runner(names, attempt):
+        """Runs the named programs; ends early when no program has finished for STALL seconds
+        (each writes its line when done, and none needs nearly that long). Returns the result
+        file, the runner's exit code (None when stopped) and the end of its log."""
+        plan_file, result_file = work / f"plan{attempt}.txt", work / f"result{attempt}.txt"
+        plan_file.write_text("\n".join(line for n in names for line in plans[n]) + "\n", encoding="utf-8")
+        log_file = work / f"runner{attempt}.log"
+        # Output into a file, not a pipe: a process Wine starts on the side may keep a pipe open
+        # long after the runner has ended.
+        with open(log_file, "wb") as log:
+            process = subprocess.Popen([WINE_RUN, str(runner), _win_path(plan_file), _win_path(result_file), "4"],
+                                       stdin=subprocess.DEVNULL, stdout=log, stderr=log, env=env,
+                                       start_new_session=True)
+            seen, last_change = -1, time.monotonic()
             code = None
+            while code is None:
+                try:
+                    code = process.wait(timeout=2)
+                except subprocess.TimeoutExpired:
+                    size = result_file.stat().st_size if result_file.exists() else 0
+                    if size != seen:
+                        seen, last_change = size, time.monotonic()
+                    elif time.monotonic() - last_change > STALL:
+                        os.killpg(process.pid, signal.SIGKILL)  # the runner and the runs it started
+                        process.wait()
+                        break
+        return result_file, code, log_file.read_text(encoding="utf-8", errors="replace")[-3000:]
+
+    # A run that stalls (a Wine process that never comes back, on a loaded machine) is stopped and
+    # its unfinished programs run once more in a runner of their own; a second stall fails.
+    STALL = 240
+    started = time.monotonic()
+    result_lines, pending = [], list(plans)
+    for attempt in (1, 2):
+        result_file, code, log_tail = run_runner(pending, attempt)
+        done = {n: lines for n, lines in read_results(result_file).items() if n in pending}
+        result_lines += [line for lines in done.values() for line in lines]
+        unfinished = [n for n in pending if n not in done]
+        if code == 0 and not unfinished:
+            break
+        sys.stderr.write(f"bank runner (attempt {attempt}): exit {code}, unfinished {unfinished[:20]}\n{log_tail}\n")
+        pending = unfinished
+    assert code == 0 and not unfinished, \
+        f"the Wine runner stalled or failed twice (exit {code}); unfinished: {unfinished[:20]}\n{log_tail}"
     timings["wine"] = time.monotonic() - started
-    log_tail = (work / "runner.log").read_text(encoding="utf-8", errors="replace")[-3000:]
-    finished = set()
-    if result_file.exists():
-        finished = {line.split(" ", 1)[0] for line in result_file.read_text(encoding="utf-8").splitlines()
-                    if line and not line.startswith("# ")}
-    unfinished = [f"{k[0]}/{k[1]}" for k in (j[0] for j in jobs) if k in exes and f"{k[0]}/{k[1]}" not in finished]
-    assert code is not None, f"the runner did not end within 1200 s; unfinished: {unfinished[:20]}\n{log_tail}"
-    assert code == 0 and not unfinished, f"runner exit {code}; unfinished: {unfinished[:20]}\n{log_tail}"
     verdicts, outputs = {}, {}
-    for line in result_file.read_text(encoding="utf-8").splitlines():
+    for line in result_lines:
         if line.startswith("# "):
             name, _, rest = line[2:].partition(" ")
             number, _, shown = rest.partition(" ")
