@@ -10,6 +10,7 @@
 #include "http/server.h"
 #include "json/json.h"
 #include "json/text_buffer.h"
+#include "judge/compile_cache.h"
 #include "log/log.h"
 #include "platform/fs.h"
 #include "platform/instance.h"
@@ -54,6 +55,7 @@ int second_instance(const start_options& o, uint32_t id, const std::string& data
 
 void orderly_end(uint32_t start_tick) {
   plat::file_delete(store_path("session.txt"));
+  compile_cache_end();
   plat::stop_close();
   plat::instance_release();
   plat::open_url_forget();

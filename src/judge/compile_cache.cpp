@@ -83,10 +83,33 @@ bool same_bytes(const uint8_t* a, const uint8_t* b, size_t n) {
   return diff == 0;
 }
 
+// The folder this run keeps its entries in, once chosen; own_folder when it is one this run made
+// for itself (removed at the end, see compile_cache_end).
+std::string chosen_folder;
+bool own_folder = false;
+
 std::string folder_now() {  // under state_lock
   if (!limits.folder.empty()) return limits.folder;
+  if (!chosen_folder.empty()) return chosen_folder;
   const std::string temp = plat::temp_dir();
-  return temp.empty() ? std::string() : path_join(temp, "Mesk-cache");
+  if (temp.empty()) return {};
+  // "Mesk-cache" with the user's id where the temporary folder is shared. Should that name be
+  // held by somebody else (another user's folder, a link, a folder others may enter), this run
+  // uses a new folder of its own with a name no one can guess, so nobody can turn the cache off
+  // for another user or make it read their files.
+  const std::string usual = path_join(temp, "Mesk-cache" + plat::temp_user_suffix());
+  if (plat::dir_ensure_private(usual)) return chosen_folder = usual;
+  for (int attempt = 0; attempt < 8; ++attempt) {
+    uint8_t random[8];
+    if (!plat::random_bytes(random, sizeof random)) break;
+    const std::string fresh = usual + "-" + hex(random, sizeof random);
+    if (plat::dir_create_private(fresh)) {
+      log_write("W", "编译缓存文件夹 %s 不属于当前用户，本次改用 %s", usual.c_str(), fresh.c_str());
+      own_folder = true;
+      return chosen_folder = fresh;
+    }
+  }
+  return {};
 }
 
 std::string entry_path(const std::string& folder, const std::string& key) {
@@ -130,6 +153,15 @@ void trim(const std::string& folder) {
 void compile_cache_configure(const compile_cache_limits& l) {
   std::lock_guard<std::mutex> hold(state_lock);
   limits = l;
+  chosen_folder.clear();
+  own_folder = false;
+}
+
+void compile_cache_end() {
+  std::lock_guard<std::mutex> hold(state_lock);
+  if (own_folder) plat::dir_delete_tree(chosen_folder);
+  chosen_folder.clear();
+  own_folder = false;
 }
 
 std::string compile_cache_folder() {

@@ -6,13 +6,15 @@
 #include <string>
 
 struct compile_cache_limits {
-  std::string folder;        // "" = "Mesk-cache" in the user's temporary folder
+  std::string folder;        // "" = "Mesk-cache-<user id>" in the user's temporary folder
   size_t max_entries = 64;   // the oldest used entries go first when either bound is passed
   uint64_t max_bytes = 128ull << 20;
 };
 // For tests and tools; the default suits the program.
 void compile_cache_configure(const compile_cache_limits& limits);
 std::string compile_cache_folder();
+// At the orderly end: removes the folder when this run had to make one of its own.
+void compile_cache_end();
 
 // The entry name for one compile, "" when the compiler file cannot be looked at (then nothing
 // is cached).

@@ -76,5 +76,8 @@ std::string exe_path();
 
 // The user's temporary folder without a trailing separator.
 std::string temp_dir();
+// What makes a fixed name in temp_dir() this user's own: "-<user id>" on Linux, where that
+// folder is usually shared by every user; "" on Windows, where it is the user's own.
+std::string temp_user_suffix();
 
 }  // namespace plat

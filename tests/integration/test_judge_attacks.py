@@ -154,12 +154,12 @@ def outside_cache(temp: Path) -> list[str]:
     """What lies in the judge's temporary folder besides its compile cache, which must stay
     private to the user and hold whole entries only."""
     names = sorted(os.listdir(temp))
-    if "Mesk-cache" in names:
-        cache = temp / "Mesk-cache"
+    for name in [n for n in names if n.startswith("Mesk-cache-")]:
+        cache = temp / name
         st = os.lstat(cache)
         assert stat.S_ISDIR(st.st_mode) and st.st_mode & 0o077 == 0, oct(st.st_mode)
         assert all(n.endswith(".bin") for n in os.listdir(cache)), os.listdir(cache)
-        names.remove("Mesk-cache")
+        names.remove(name)
     return names
 
 

@@ -402,4 +402,51 @@ TEST_F(CacheTest, RacingCompilesLeaveWholeEntries) {
   EXPECT_EQ(entries(cache(), ".bin").size(), 2u);
 }
 
+#ifndef _WIN32
+TEST_F(CacheTest, ANameHeldBySomebodyElseNeitherTurnsTheCacheOffNorIsUsed) {
+  // The temporary folder is shared on Linux: another user may take the usual name first.
+  const std::string usual = temp + "/Mesk-cache" + plat::temp_user_suffix();
+  const std::string decoy = temp + "/decoy";
+  const struct {
+    const char* what;
+    std::function<void()> hold;
+  } holders[] = {
+      {"a link to a folder of theirs", [&] { fs::create_symlink(decoy, usual); }},
+      {"a folder others may enter", [&] { fs::create_directory(usual); ::chmod(usual.c_str(), 0777); }},
+      {"a file", [&] { std::ofstream(usual) << "x"; }},
+  };
+  for (const auto& holder : holders) {
+    SCOPED_TRACE(holder.what);
+    fs::remove_all(usual);
+    fs::remove_all(decoy);
+    fs::create_directory(decoy);
+    ::chmod(decoy.c_str(), 0777);
+    holder.hold();
+    compile_cache_configure({});  // a new run: the folder is chosen again
+
+    bool hit = true;
+    const std::string first = judge(request("hello", program("Hello, World!")), &hit);
+    EXPECT_FALSE(hit);
+    EXPECT_EQ(field(first, "status"), "accepted") << first.substr(0, 300);
+    judge(request("hello", program("Hello, World!")), &hit);
+    EXPECT_TRUE(hit) << "the cache must keep working";
+
+    const std::string own = cache();
+    EXPECT_NE(own, usual);
+    EXPECT_EQ(own.rfind(usual + "-", 0), 0u) << own;
+    EXPECT_EQ(entries(own, ".bin").size(), 1u);
+    EXPECT_EQ(entries(decoy, ".bin"), std::vector<std::string>{}) << "nothing goes into their folder";
+    EXPECT_NE(new_log().find("不属于当前用户"), std::string::npos);
+
+    // The run's own folder goes at the end; what the other user holds is left alone.
+    compile_cache_end();
+    EXPECT_FALSE(fs::exists(own));
+    EXPECT_TRUE(fs::exists(fs::symlink_status(usual)));
+    fs::remove_all(usual);
+    compile_cache_configure({});
+  }
+  fs::remove_all(decoy);
+}
+#endif
+
 }  // namespace

@@ -109,7 +109,7 @@ std::string listing(const std::string& dir) {
   std::error_code ec;
   for (auto& e : fs::directory_iterator(dir, ec)) {
     const std::string name = e.path().filename().string();
-    if (name != "Mesk-cache") out += name + " ";  // the compile cache stays on purpose
+    if (name.rfind("Mesk-cache", 0) != 0) out += name + " ";  // the compile cache stays on purpose
   }
   return out;
 }

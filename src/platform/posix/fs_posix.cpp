@@ -353,4 +353,6 @@ std::string temp_dir() {
   return dir;
 }
 
+std::string temp_user_suffix() { return "-" + std::to_string(::geteuid()); }
+
 }  // namespace plat

@@ -342,4 +342,6 @@ std::string temp_dir() {
   return narrow(w);
 }
 
+std::string temp_user_suffix() { return ""; }
+
 }  // namespace plat
