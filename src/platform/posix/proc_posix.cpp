@@ -598,7 +598,9 @@ run_result process_run_limited(const std::string& command_line, const std::strin
       lseek(in_kept, 0, SEEK_SET) < 0)
     return run_result{};
   if (!compile_mode && files.runs_expected_ > 0) {
-    if (!files.ahead_) {
+    --files.runs_expected_;
+    // A helper only when a run follows this one: a single run has nothing to set up ahead.
+    if (!files.ahead_ && files.runs_expected_ > 0) {
       try {
         files.ahead_ = new run_files::ahead;
       } catch (...) {  // no memory or no thread: this run starts cold
@@ -607,7 +609,6 @@ run_result process_run_limited(const std::string& command_line, const std::strin
     }
     run_files::ahead* a = files.ahead_;
     if (a) {
-      --files.runs_expected_;
       if (a->command_line != command_line || a->work_dir != work_dir ||
           a->time_limit_ms != time_limit_ms)
         a->send_away();
