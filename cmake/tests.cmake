@@ -21,15 +21,20 @@ foreach(src ${unit_tests})
   set_tests_properties(unit.${name} PROPERTIES LABELS unit TIMEOUT 600)
 endforeach()
 
-# Windows: a stand-in WebView2Loader.dll that acts out the runtime for the window's Wine
-# suite. It stays in the build folder; the suite puts it into its own copies of the program.
+# Windows: a stand-in of the WebView2 runtime's client library that acts out the runtime for
+# the window's Wine suite, and one without the entry point. They stay in the build folder;
+# the suite lays them out as installed runtimes and registers them in its own Wine prefix.
 if(WIN32)
   add_library(webview2_standin SHARED ${PROJECT_SOURCE_DIR}/tests/webview2/standin.cpp
-    ${PROJECT_SOURCE_DIR}/src/desktop/webview2_win32.cpp)
+    ${PROJECT_SOURCE_DIR}/tests/webview2/standin.rc ${PROJECT_SOURCE_DIR}/src/desktop/webview2_win32.cpp)
   target_include_directories(webview2_standin PRIVATE ${PROJECT_SOURCE_DIR}/src)
   target_link_libraries(webview2_standin PRIVATE ole32 user32 uuid)
-  set_target_properties(webview2_standin PROPERTIES OUTPUT_NAME WebView2Loader PREFIX ""
-    RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/standin)
+  set_target_properties(webview2_standin PROPERTIES OUTPUT_NAME EmbeddedBrowserWebView PREFIX ""
+    RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/standin ARCHIVE_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/standin)
+  add_library(webview2_standin_noentry SHARED ${PROJECT_SOURCE_DIR}/tests/webview2/noentry.cpp)
+  set_target_properties(webview2_standin_noentry PROPERTIES OUTPUT_NAME EmbeddedBrowserWebView PREFIX ""
+    RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/standin/noentry
+    ARCHIVE_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/standin/noentry)
 endif()
 
 # Windows: the shortcut suite's helper that makes and reads real shell links under Wine.

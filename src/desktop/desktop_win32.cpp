@@ -362,6 +362,19 @@ rect_i window_place() {
   return window_rect(dpi > 0 ? dpi : 96, {work.left, work.top, work.right - work.left, work.bottom - work.top});
 }
 
+// Which runtime the loader finds, so that the log tells "no runtime" from other failures.
+void log_runtime_version(HMODULE loader) {
+  using version_fn = HRESULT(STDAPICALLTYPE*)(PCWSTR, LPWSTR*);
+  auto version_of = reinterpret_cast<version_fn>(
+      reinterpret_cast<void*>(GetProcAddress(loader, "GetAvailableCoreWebView2BrowserVersionString")));
+  if (!version_of) return;
+  LPWSTR text = nullptr;
+  HRESULT hr = version_of(nullptr, &text);
+  if (SUCCEEDED(hr) && text) log_wide("I", "WebView2 运行时版本: ", narrow(text));
+  else log_write("E", "未找到可用的 WebView2 运行时 (0x%08lx)", static_cast<unsigned long>(hr));
+  CoTaskMemFree(text);
+}
+
 }  // namespace
 
 void desktop_boxes() {}
@@ -419,6 +432,7 @@ int desktop_run(const std::string& url, uint32_t id) {
     ShowWindow(window, SW_SHOW);
     UpdateWindow(window);
     SetTimer(window, timer_stop, stop_poll_ms, nullptr);
+    log_runtime_version(loader);
     HRESULT started = create_environment(nullptr, profile.c_str(), nullptr, as_unknown(environment_handler));
     if (FAILED(started)) fail(started);
     MSG msg;

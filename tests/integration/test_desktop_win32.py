@@ -1,9 +1,11 @@
 """The program's own window on Windows, under Wine on the display of xvfb-run.
 
-The WebView2 runtime cannot run here: a stand-in WebView2Loader.dll (tests/webview2,
-built into build/windows/standin) acts out the runtime from a script and logs what
-the host does to it. The suite copies it into its own copies of the program folder;
-the real Tavrin.exe does everything else.
+The WebView2 runtime cannot run here. The program folder holds our own WebView2Loader.dll;
+a stand-in of the runtime's client library (tests/webview2, built into build/windows/standin)
+is laid out as an installed runtime and registered in the suite's Wine prefix the way the
+runtime registers itself, so the window reaches it through our loader. The stand-in acts out
+the runtime from a script and logs what the loader and the host do to it; the real
+Tavrin.exe does everything else.
 """
 from __future__ import annotations
 
@@ -23,7 +25,8 @@ pytestmark = pytest.mark.skipif(not tv.WINDOWS or not os.environ.get("DISPLAY"),
                                 reason="the Windows window runs under Wine on xvfb-run")
 
 BUILD = Path(os.environ.get("TAVRIN_BUILD", tv.ROOT / "build" / "windows"))
-STANDIN = BUILD / "standin" / "WebView2Loader.dll"
+CLIENT = BUILD / "standin" / "EmbeddedBrowserWebView.dll"
+NO_ENTRY = BUILD / "standin" / "noentry" / "EmbeddedBrowserWebView.dll"
 READY = "界面加载完成，可以开始练习"
 TIMEOUT = 180
 
@@ -52,16 +55,57 @@ def wine_path(path: Path) -> str:
     return "Z:" + str(path).replace("/", "\\")
 
 
+# Where the runtime's updater registers each channel: HKLM in the 32-bit view (it is a 32-bit
+# program) or HKCU, value EBWebView = the installed version's folder.
+CHANNELS = {"stable": "{F3017226-FE2A-4295-8BDF-00C3A9A7E4C5}", "beta": "{2CD8A007-E189-409D-A2C8-9AF4EF3C72AA}",
+            "dev": "{0D50BFEC-CD6A-4F9A-964C-C7416E3ACB10}", "canary": "{65C35B14-6C1D-4122-AC46-7148CC9D6497}"}
+HIVES = {"machine": r"HKEY_LOCAL_MACHINE\Software\Wow6432Node\Microsoft\EdgeUpdate",
+         "user": r"HKEY_CURRENT_USER\Software\Microsoft\EdgeUpdate"}
+STABLE_VERSION = "120.0.2210.91"  # also the file version of the stand-in library
+
+
+def install_runtime(root: Path, version: str, client: Path | None = CLIENT) -> Path:
+    """An installed runtime's version folder under root, with client as its client library."""
+    folder = root / version
+    (folder / "EBWebView" / "x64").mkdir(parents=True, exist_ok=True)
+    if client:
+        shutil.copy(client, folder / "EBWebView" / "x64" / "EmbeddedBrowserWebView.dll")
+    return folder
+
+
+def register(tmp: Path, entries):
+    """Replaces every runtime registration of the suite's prefix with entries:
+    (hive, channel, folder text) each."""
+    lines = ["Windows Registry Editor Version 5.00", ""]
+    lines += [f"[-{root}]" for root in HIVES.values()] + [""]
+    for hive, channel, value in entries:
+        lines += [f"[{HIVES[hive]}\\ClientState\\{CHANNELS[channel]}]",
+                  '"EBWebView"="' + value.replace("\\", "\\\\") + '"', ""]
+    reg = tmp / "runtime.reg"
+    reg.write_text("\r\n".join(lines) + "\r\n", "ascii")
+    done = subprocess.run([str(tv.ROOT / "scripts" / "wine-run.sh"), "regedit", "/S", wine_path(reg)],
+                          capture_output=True, timeout=TIMEOUT, stdin=subprocess.DEVNULL)
+    assert done.returncode == 0, done
+
+
 class Run:
-    def __init__(self, folder: Path, tmp: Path, script: list[str], loader=True):
+    def __init__(self, folder: Path, tmp: Path, script: list[str], loader=True, runtimes=None, env=None):
+        """runtimes: (hive, channel, folder text) registrations; by default one stable runtime
+        installed for the machine. env: variables for the program (None removes one)."""
         self.folder = folder
         self.script = tmp / "script.txt"
         self.trace = tmp / "standin.log"
         self.script.write_text("\n".join(script) + "\n", "utf-8")
         self.trace.unlink(missing_ok=True)
-        if loader:
-            shutil.copy(STANDIN, folder / "WebView2Loader.dll")
-        env = tv.program_env(display=True)
+        if not loader:
+            (folder / "WebView2Loader.dll").unlink()
+        if runtimes is None:
+            runtimes = [("machine", "stable", wine_path(install_runtime(tmp / "machine", STABLE_VERSION)))]
+        register(tmp, runtimes)
+        extra = {name: None for name in ("WEBVIEW2_BROWSER_EXECUTABLE_FOLDER", "WEBVIEW2_USER_DATA_FOLDER",
+                                         "WEBVIEW2_RELEASE_CHANNEL_PREFERENCE", "WEBVIEW2_ADDITIONAL_BROWSER_ARGUMENTS")}
+        extra.update(env or {})
+        env = tv.environment(extra, display=True)
         env["TAVRIN_STANDIN_SCRIPT"] = wine_path(self.script)
         env["TAVRIN_STANDIN_LOG"] = wine_path(self.trace)
         self.proc = subprocess.Popen(tv.command(folder), cwd=folder, stdin=subprocess.DEVNULL,
@@ -103,8 +147,8 @@ class Run:
 def run(app_folder, tmp_path):
     runs = []
 
-    def start(script, loader=True, name="app"):
-        r = Run(app_folder(name=name), tmp_path, script, loader)
+    def start(script, loader=True, name="app", runtimes=None, env=None):
+        r = Run(app_folder(name=name), tmp_path, script, loader, runtimes, env)
         runs.append(r)
         return r
 
@@ -152,6 +196,33 @@ def pe_resources(path: Path) -> dict:
     return out
 
 
+def pe_exports(path: Path) -> set:
+    """The names a PE32+ file exports."""
+    data = path.read_bytes()
+    pe = struct.unpack_from("<I", data, 0x3C)[0]
+    sections = struct.unpack_from("<H", data, pe + 6)[0]
+    optional_size = struct.unpack_from("<H", data, pe + 20)[0]
+    optional = pe + 24
+    rva = struct.unpack_from("<I", data, optional + 112)[0]  # PE32+: export directory
+    table = optional + optional_size
+    spans = [struct.unpack_from("<8sIIII", data, table + 40 * i)[1:5] for i in range(sections)]
+
+    def at(r):
+        for vsize, vaddr, rsize, raw in spans:
+            if vaddr <= r < vaddr + max(vsize, rsize):
+                return r - vaddr + raw
+        raise AssertionError(f"rva {r:#x} in no section")
+
+    if not rva:
+        return set()
+    count, _, names = struct.unpack_from("<III", data, at(rva) + 24)
+    out = set()
+    for i in range(count):
+        start = at(struct.unpack_from("<I", data, at(names) + 4 * i)[0])
+        out.add(data[start:data.index(b"\0", start)].decode("ascii"))
+    return out
+
+
 def test_executable_carries_its_manifest_and_ten_icon_sizes():
     exe = Path(os.environ["TAVRIN_EXE"])
     res = pe_resources(exe)
@@ -174,7 +245,10 @@ def test_executable_carries_its_manifest_and_ten_icon_sizes():
     assert struct.unpack_from("<HHH", ico, 0) == (0, 1, 10)
     bat = (exe.parent / "浏览器模式.bat").read_bytes()
     assert b"Tavrin.exe\" --browser\r\n" in bat
-    assert not (exe.parent / "WebView2Loader.dll").exists()  # the stand-in never goes there
+    # Our own loader with its exports; the runtime stand-ins never go into the program folder.
+    assert {"CreateCoreWebView2EnvironmentWithOptions", "GetAvailableCoreWebView2BrowserVersionString"} <= \
+        pe_exports(exe.parent / "WebView2Loader.dll")
+    assert not list(exe.parent.rglob("EmbeddedBrowserWebView.dll"))
 
 
 # ---- failures ------------------------------------------------------------------------------
@@ -234,6 +308,100 @@ def test_each_runtime_failure_is_logged_shown_and_ends_the_window(run, script, l
         boxes == [f"box Tavrin: 桌面界面初始化失败 ({code})。"], boxes
 
 
+# ---- finding the runtime -------------------------------------------------------------------
+
+# (hive, channel, version) installed and registered; the environment; which one is used.
+FOUND = [
+    ([("user", "stable", "121.0.1.0")], {}, ("user", "stable", "121.0.1.0")),
+    ([("machine", "stable", "120.0.2210.91")], {}, ("machine", "stable", "120.0.2210.91")),
+    ([("user", "stable", "121.0.1.0"), ("machine", "stable", "120.0.2210.91")], {},
+     ("machine", "stable", "120.0.2210.91")),
+    ([("machine", "beta", "122.0.1.0"), ("user", "stable", "121.0.1.0")], {}, ("user", "stable", "121.0.1.0")),
+    ([("machine", "beta", "122.0.1.0"), ("user", "stable", "121.0.1.0")],
+     {"WEBVIEW2_RELEASE_CHANNEL_PREFERENCE": "1"}, ("machine", "beta", "122.0.1.0")),
+    ([("machine", "stable", "85.0.564.68"), ("user", "canary", "123.0.1.0")], {}, ("user", "canary", "123.0.1.0")),
+]
+
+
+@pytest.mark.parametrize("installed,env,used", FOUND, ids=[
+    "per-user-only", "machine-only", "machine-before-user", "stable-before-beta", "preference-least-stable",
+    "older-than-minimum-skipped"])
+def test_the_loader_finds_the_registered_runtime(run, tmp_path, installed, env, used):
+    folders = {}
+    for hive, channel, version in installed:
+        folders[(hive, channel, version)] = install_runtime(tmp_path / hive / channel, version)
+    r = run(["answer close-ready", 'message origin {"type":"ready"}', "close"], env=env,
+            runtimes=[(h, c, wine_path(f)) for (h, c, _), f in folders.items()])
+    assert r.wait_end() == 0
+    trace = r.standin()
+    expected = folders[used] / "EBWebView" / "x64" / "EmbeddedBrowserWebView.dll"
+    assert f"client {wine_path(expected)}" in trace, trace
+    assert trace[0].startswith("create environment kind=0 check=1 data=Z:\\"), trace
+    assert trace[0].endswith("\\data\\desktop-profile options=0"), trace
+    channel = "" if used[1] == "stable" else " " + used[1]
+    log = r.log()
+    assert f"WebView2 运行时版本: {used[2]}{channel}" in log
+    assert log.count(READY) == 1 and "桌面窗口已关闭" in log
+
+
+def test_the_environment_names_a_fixed_runtime_and_the_data_folder(run, tmp_path):
+    fixed = install_runtime(tmp_path / "fixed", "any-name")
+    profile = tmp_path / "profile"
+    r = run(["answer close-ready", 'message origin {"type":"ready"}', "close"],
+            env={"WEBVIEW2_BROWSER_EXECUTABLE_FOLDER": wine_path(fixed),
+                 "WEBVIEW2_USER_DATA_FOLDER": wine_path(profile)})  # a registered runtime is there too
+    assert r.wait_end() == 0
+    trace = r.standin()
+    assert trace[0] == f"create environment kind=1 check=1 data={wine_path(profile)} options=0", trace
+    assert f"client {wine_path(fixed / 'EBWebView' / 'x64' / 'EmbeddedBrowserWebView.dll')}" in trace
+    assert f"WebView2 运行时版本: {STABLE_VERSION}" in r.log()  # the library's own file version
+
+
+def refused_runtimes(tmp: Path, folder: Path):
+    """Rows of runtimes the loader must not use, each: (registrations, environment, code)."""
+    old = install_runtime(tmp / "old", "86.0.615.99")
+    empty = install_runtime(tmp / "empty", "121.0.1.0", client=None)
+    broken = install_runtime(tmp / "broken", "121.0.1.0", client=NO_ENTRY)
+    # A registration naming a relative folder, with a library planted where a lookup from the
+    # program's current folder would find it.
+    install_runtime(folder, "122.0.1.0")
+    return {
+        "none-registered": ([], {}, "0x80070002"),
+        "only-older-than-minimum": ([("machine", "stable", wine_path(old))], {}, "0x80070002"),
+        "registered-folder-without-library": ([("user", "stable", wine_path(empty))], {}, "0x80070002"),
+        "relative-registration": ([("machine", "stable", "122.0.1.0"), ("user", "beta", "122.0.1.0")], {},
+                                  "0x80070002"),
+        "fixed-folder-without-runtime": ([("machine", "stable", wine_path(install_runtime(tmp / "ok", "121.0.1.0")))],
+                                         {"WEBVIEW2_BROWSER_EXECUTABLE_FOLDER": wine_path(empty)}, "0x80070002"),
+        "library-without-entry-point": ([("machine", "stable", wine_path(broken))], {}, "0x8007007f"),
+    }
+
+
+@pytest.mark.parametrize("row", ["none-registered", "only-older-than-minimum", "registered-folder-without-library",
+                                 "relative-registration", "fixed-folder-without-runtime",
+                                 "library-without-entry-point"])
+def test_without_a_usable_runtime_the_box_shows_the_code_and_the_program_ends(app_folder, tmp_path, row):
+    folder = app_folder(name="app")
+    runtimes, env, code = refused_runtimes(tmp_path / "rt", folder)[row]
+    r = Run(folder, tmp_path, [], runtimes=runtimes, env=env)
+    try:
+        answer_box("Tavrin")
+        assert r.wait_end() == 0
+    finally:
+        if r.proc.poll() is None:
+            r.proc.kill()
+            r.proc.wait()
+    assert r.standin() == []  # no client library ran
+    log = r.log()
+    last = -1
+    for line in [f"桌面界面初始化失败 ({code})", "桌面窗口已关闭", "窗口关闭，正常退出"]:
+        at = log.find(line)
+        assert at > last, (line, log)
+        last = at
+    if code == "0x80070002":
+        assert "未找到可用的 WebView2 运行时 (0x80070002)" in log
+
+
 # ---- the control and the page -------------------------------------------------------------
 
 
@@ -241,7 +409,7 @@ def test_control_is_set_up_sized_and_navigated(run):
     r = run(["answer close-ready", 'message origin {"type":"ready"}', "close"])
     assert r.wait_end() == 0
     trace = r.standin()
-    assert trace[0].startswith("create environment browser=(null) data=Z:\\")
+    assert trace[0].startswith("create environment kind=0 check=1 data=Z:\\")
     assert trace[0].endswith("\\data\\desktop-profile options=0")
     for line in ["status bar 0", "context menus 1", "add WebMessageReceived", "add NavigationStarting",
                  "add NewWindowRequested", "visible 1", "string request-close", "controller close"]:

@@ -1,8 +1,10 @@
-// A stand-in for WebView2Loader.dll and the WebView2 runtime, for the Wine suite only
-// (the real runtime cannot run there). It implements the few interfaces the window
-// uses and acts out a script: completions delivered later on the window's thread,
-// navigations, pop-ups and page messages, answers to "request-close", and a runtime
-// that fails at a chosen step. Everything the host does to it is written to a log.
+// A stand-in for the WebView2 runtime's client library (EmbeddedBrowserWebView.dll), for the
+// Wine suite only (the real runtime cannot run there). The suite registers it the way the
+// runtime registers itself, so the window reaches it through our WebView2Loader.dll. It
+// implements the few interfaces the window uses and acts out a script: completions
+// delivered later on the window's thread, navigations, pop-ups and page messages, answers
+// to "request-close", and a runtime that fails at a chosen step. Everything the host and
+// the loader do to it is written to a log.
 //
 // TAVRIN_STANDIN_SCRIPT: a file of lines "command argument..."; TAVRIN_STANDIN_LOG: the log.
 //   env fail_sync|fail|null [hresult]      controller fail_sync|fail|null [hresult]
@@ -344,7 +346,7 @@ BOOL CALLBACK each_window(HWND hwnd, LPARAM) {
 }
 
 void watch_dialogs() {
-  // The host frees the loader when its window is gone; this thread's code must stay.
+  // The library must outlive anyone's FreeLibrary: this thread's code stays in use.
   HMODULE self = nullptr;
   GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
                      reinterpret_cast<LPCWSTR>(&watch_dialogs), &self);
@@ -395,14 +397,21 @@ void read_script() {
 
 }  // namespace
 
-extern "C" __declspec(dllexport) HRESULT STDAPICALLTYPE CreateCoreWebView2EnvironmentWithOptions(
-    PCWSTR browser_folder, PCWSTR user_data_folder, IUnknown* options, IUnknown* handler) {
+// The client library's entry point, as the loader calls it.
+extern "C" __declspec(dllexport) HRESULT STDMETHODCALLTYPE CreateWebViewEnvironmentWithOptionsInternal(
+    bool check_running_instance, int runtime_kind, PCWSTR user_data_folder, IUnknown* options, IUnknown* handler) {
   wchar_t path[1024];
   if (GetEnvironmentVariableW(L"TAVRIN_STANDIN_LOG", path, 1024)) log_file = _wfopen(path, L"ab");
   read_script();
   watch_dialogs();
-  log(L"create environment browser=%ls data=%ls options=%d", browser_folder ? browser_folder : L"(null)",
+  wchar_t self[1024] = L"?";
+  HMODULE module = nullptr;
+  if (GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                         reinterpret_cast<LPCWSTR>(&watch_dialogs), &module))
+    GetModuleFileNameW(module, self, 1024);
+  log(L"create environment kind=%d check=%d data=%ls options=%d", runtime_kind, check_running_instance ? 1 : 0,
       user_data_folder ? user_data_folder : L"(null)", options != nullptr);
+  log(L"client %ls", self);
   if (env_mode == L"fail_sync") return hresult(env_code, E_FAIL);
   environment_done = handler;
   handler->AddRef();
@@ -413,3 +422,6 @@ extern "C" __declspec(dllexport) HRESULT STDAPICALLTYPE CreateCoreWebView2Enviro
   });
   return S_OK;
 }
+
+// The objects above are static and the dialog watcher runs for the process's life.
+extern "C" __declspec(dllexport) HRESULT STDMETHODCALLTYPE DllCanUnloadNow() { return S_FALSE; }
