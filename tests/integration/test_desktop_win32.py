@@ -47,6 +47,7 @@ def own_wine_server():
         shutil.copytree(shared / "dosdevices", prefix / "dosdevices", symlinks=True, dirs_exist_ok=True)
     os.environ["WINEPREFIX"] = str(prefix)
     yield
+    register(prefix, [])  # no registration left pointing into a removed test folder
     subprocess.run(["wineserver", "-k"], env=dict(os.environ, WINEPREFIX=str(prefix)), timeout=60)
     os.environ.pop("WINEPREFIX", None)
 
