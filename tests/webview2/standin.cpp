@@ -18,6 +18,7 @@
 #include <cstdio>
 #include <cwchar>
 #include <functional>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -336,6 +337,9 @@ BOOL CALLBACK each_window(HWND hwnd, LPARAM) {
     }
     return TRUE;
   }
+  // A loaded machine may not close a box before the next look: log and answer each box once.
+  static std::set<HWND> answered;
+  if (!answered.insert(hwnd).second) return TRUE;
   wchar_t text[1024] = {};
   GetDlgItemTextW(hwnd, 0xFFFF, text, 1024);
   log(L"box %ls: %ls", title, text);
