@@ -34,11 +34,13 @@ def read_limit() -> int:
 
 
 LONG_TEXTS = ("scenario", "task", "input", "output", "constraints", "starter", "reference")
+LISTS = ("tests", "samples")  # each question keeps at least one of each
 
 
 def big_bank(folder: Path, count=1000):
-    """count questions made from the bundled ones, their long texts cut just enough that the
-    file stays under the read limit (a bank over it is refused at the start)."""
+    """count questions made from the bundled ones, their long texts and their lists of cases cut
+    just enough that the file stays under the read limit (a bank over it is refused at the
+    start). The tests are most of a bundled question's size, so they are cut too."""
     limit = read_limit()
     bank = json.loads((folder / "data" / "bank.json").read_text("utf-8"))
     qs = bank["questions"]
@@ -51,11 +53,14 @@ def big_bank(folder: Path, count=1000):
             for key in LONG_TEXTS:
                 if isinstance(q.get(key), str):
                     q[key] = q[key][:max(1, int(len(q[key]) * share))]
+            for key in LISTS:
+                if isinstance(q.get(key), list):
+                    q[key] = q[key][:max(1, int(len(q[key]) * share))]
             out.append(q)
         return json.dumps(dict(bank, questions=out), ensure_ascii=False).encode("utf-8")
 
     data = build(1.0)
-    if len(data) > limit:  # the largest share of the texts that fits, to 1/4096
+    if len(data) > limit:  # the largest share that fits, to 1/4096
         low, high, data = 0.0, 1.0, build(0.0)
         for _ in range(12):
             mid = (low + high) / 2
@@ -64,15 +69,28 @@ def big_bank(folder: Path, count=1000):
                 low, data = mid, candidate
             else:
                 high = mid
+    if len(data) > limit:
+        sys.exit(f"cannot make a {count}-question bank under the read limit ({len(data)} > {limit} bytes)")
     (folder / "data" / "bank.json").write_bytes(data)
     return len(data), limit
 
 
+START_DEADLINE_S = 60
+
+
 def first_answer_ms(start):
-    """start() -> (proc, port_getter); time until GET / is answered."""
+    """start() -> (proc, port_getter); time until GET / is answered. Ends the benchmark with the
+    program's own words when it exits before serving, or when nothing answers within a minute."""
     t0 = time.perf_counter()
     proc, port_of = start()
     while True:
+        if proc.poll() is not None:
+            said = proc.stderr.read().decode("utf-8", "replace").strip() if proc.stderr else ""
+            sys.exit(f"{proc.args[0]} ended with exit code {proc.returncode} before serving"
+                     + (f": {said}" if said else ""))
+        if time.perf_counter() - t0 > START_DEADLINE_S:
+            proc.kill()
+            sys.exit(f"{proc.args[0]} did not answer within {START_DEADLINE_S} s")
         port = port_of()
         if port:
             try:
@@ -88,7 +106,8 @@ def first_answer_ms(start):
 def start_program(folder):
     session = folder / "data" / "session.txt"
     session.unlink(missing_ok=True)
-    proc = subprocess.Popen([str(folder / "tavrin"), "--no-browser"], stdout=subprocess.DEVNULL)
+    proc = subprocess.Popen([str(folder / "tavrin"), "--no-browser"], stdout=subprocess.DEVNULL,
+                            stderr=subprocess.PIPE)
 
     def port():
         try:
@@ -101,7 +120,7 @@ def start_program(folder):
 
 def start_baseline(body_file=None):
     proc = subprocess.Popen([str(BASELINE)] + ([str(body_file)] if body_file else []),
-                            stdout=subprocess.PIPE)
+                            stdout=subprocess.PIPE, stderr=subprocess.PIPE)
     line = []
     return proc, lambda: line[0] if line else (line.append(int(proc.stdout.readline())) or line[0])
 
@@ -110,7 +129,7 @@ def wrk(url, headers=()):
     args = ["wrk", "-t2", "-c32", "-d5s", "--latency"]
     for h in headers:
         args += ["-H", h]
-    out = subprocess.run(args + [url], capture_output=True, text=True).stdout
+    out = subprocess.run(args + [url], capture_output=True, text=True, timeout=120).stdout
     rps = float(re.search(r"Requests/sec:\s+([\d.]+)", out).group(1))
     p99 = re.search(r"99%\s+([\d.]+)(us|ms|s)", out)
     p99_ms = float(p99.group(1)) * {"us": 0.001, "ms": 1, "s": 1000}[p99.group(2)]

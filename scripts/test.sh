@@ -2,8 +2,26 @@
 # Installs what is missing, builds both platforms and runs every suite:
 # Linux (unit, integration, page), Linux under ASan/UBSan (unit), Windows under Wine,
 # and a short run of each fuzz target.
+#
+# --busy (or TAVRIN_BUSY=1): runs it all with one CPU hog per core beside it, as on a school's
+# computer or a shared CI machine, to show that no test depends on a quiet machine.
 set -uo pipefail
 cd "$(dirname "$0")/.."
+busy=${TAVRIN_BUSY:-0}
+for arg in "$@"; do
+  case $arg in
+    --busy) busy=1 ;;
+    *) echo "usage: scripts/test.sh [--busy]" >&2; exit 2 ;;
+  esac
+done
+hogs=()
+if [[ $busy == 1 ]]; then
+  for _ in $(seq "$(nproc)"); do
+    yes >/dev/null &
+    hogs+=($!)
+  done
+  echo "=== busy: ${#hogs[@]} CPU hogs run beside the tests"
+fi
 setup_began=$SECONDS
 scripts/setup.sh || exit 1
 fuzz_seconds=${TAVRIN_FUZZ_SECONDS:-30}
@@ -11,7 +29,7 @@ failed=()
 total_passed=0
 total_failed=0
 ctest_log=$(mktemp)
-trap 'rm -f "$ctest_log"' EXIT
+trap 'rm -f "$ctest_log"; ((${#hogs[@]})) && kill "${hogs[@]}" 2>/dev/null' EXIT
 
 timings=("$(printf '%5ds  %s' $((SECONDS - setup_began)) setup)")
 step() {  # name, command...

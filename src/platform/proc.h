@@ -27,7 +27,8 @@ struct run_result {
   uint32_t timed_out;       // 1: killed because the wall-clock limit passed
   uint32_t output_limited;  // 1: the output file grew over run_output_limit
   uint32_t started;         // 1: the process was created, confined and running
-  uint32_t exit_code;       // its exit code; 1 when killed by the sandbox; 128 + signal on Linux
+  uint32_t exit_code;       // its exit code; 1 when killed by the sandbox or over the output
+                            // limit (whatever it did after); 128 + signal on Linux
   uint32_t elapsed_ms;      // wall-clock time from its start to the end of the final wait
 };
 

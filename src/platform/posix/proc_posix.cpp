@@ -361,6 +361,9 @@ run_result watch(pid_t pid, int pidfd, int out_fd, uint32_t start, uint32_t time
     }).detach();
   }
   drain_group(pid, final_start, run_final_wait_ms);
+  // Whether the flood was caught while the program ran or just after it ended is a matter of
+  // timing; the answer must not be, so an output over the limit always reads as our kill.
+  if (r.output_limited) r.exit_code = run_killed_exit_code;
   return r;
 }
 

@@ -480,8 +480,8 @@ bool setup_rlimits(const child_plan* p) {
     }
   }
   if (p->compile_mode) return true;
-  // Bounds the disk a flood can fill between two polls; still well over the output limit, so a
-  // modest overshoot ends with the program's own exit code. It bounds memfd and tmpfs files too.
+  // Bounds the disk a flood can fill between two polls, well over the output limit so that the
+  // size check, not a write error, is what stops it. It bounds memfd and tmpfs files too.
   // Few descriptors: each pipe is kernel memory outside the address-space limit.
   return set_limit(RLIMIT_FSIZE, 2 * run_output_limit, 2 * run_output_limit) &&
          set_limit(RLIMIT_NOFILE, 64, 64) && set_limit(RLIMIT_MSGQUEUE, 0, 0) &&

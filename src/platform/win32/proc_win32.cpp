@@ -104,7 +104,9 @@ run_result run_with(const std::string& command_line, const std::string& work_dir
   r.elapsed_ms = GetTickCount() - start;
   DWORD code = 0;
   GetExitCodeProcess(pi.hProcess, &code);
-  r.exit_code = code;
+  // Caught while running or just after its own end is a matter of timing; an output over the
+  // limit always reads as our kill.
+  r.exit_code = r.output_limited ? run_killed_exit_code : code;
   return r;  // closing the job (kill on close) ends anything still in it
 }
 
