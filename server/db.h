@@ -32,12 +32,20 @@ struct db_pool;
 db_pool* db_open(const std::string& target, int connections, std::string* err);
 void db_close(db_pool* pool);
 db_kind db_pool_kind(const db_pool* pool);
+db_kind db_conn_kind(const db_conn* conn);
 
-// A borrowed connection; back to the pool when it goes out of scope.
+// How long the database may take before a request gives up and answers 503: a statement
+// (PostgreSQL: also its statement_timeout), opening a connection, waiting for a free one.
+constexpr int db_statement_ms = 5000;
+constexpr int db_connect_ms = 3000;
+constexpr int db_lease_ms = 5000;
+
+// A borrowed connection; back to the pool when it goes out of scope. conn stays nullptr
+// when none came free within wait_ms (every query on it then fails).
 struct db_lease {
   db_pool* pool = nullptr;
   db_conn* conn = nullptr;
-  explicit db_lease(db_pool* p);
+  explicit db_lease(db_pool* p, int wait_ms = db_lease_ms);
   ~db_lease();
   db_lease(const db_lease&) = delete;
   db_lease& operator=(const db_lease&) = delete;
@@ -59,8 +67,8 @@ struct db_tx {
   db_tx& operator=(const db_tx&) = delete;
 };
 
-// Health probe: 1 when a trivial query answers.
-int db_ping(db_pool* pool);
+// Health probe: 1 when a trivial query answers within timeout_ms.
+int db_ping(db_pool* pool, int timeout_ms);
 
 // The schema's version after db_open (the number of migrations applied).
 int db_schema_version(db_pool* pool);
