@@ -129,7 +129,8 @@ void do_register(const httplib::Request& req, httplib::Response& res) {
     return res.set_header("Retry-After", std::to_string(wait));
   }
   limiter_fail(&svc->registrations, address, now_ms);
-  std::string skeleton = name_skeleton(*canon);
+  // Of the name as shown: capitals that look like other capitals are caught too.
+  std::string skeleton = name_skeleton(shown);
   std::string recovery = new_recovery_code();
   std::string password_hash = hash_secret(*password);
   std::string recovery_hash = recovery_digest(recovery);
@@ -305,7 +306,7 @@ void do_logout(const httplib::Request& req, httplib::Response& res) {
 // Accounts stored before names had a canonical form get it now, oldest first. When two of
 // them share one form, the older keeps it; the newer keeps its data and sign-ins and signs
 // in by typing its name exactly as it was registered.
-bool canonicalise_stored_names(db_pool* db, std::string* err) {
+bool canonicalise_stored_names(db_pool* db, std::string* err, std::vector<std::string>* notes) {
   db_lease l(db);
   db_tx tx(l.conn, true);
   if (!tx.open) return *err = "cannot begin", false;
@@ -326,16 +327,15 @@ bool canonicalise_stored_names(db_pool* db, std::string* err) {
     db_result taken = db_query(l.conn, "SELECT id FROM accounts WHERE name_key = $1", {key});
     if (!taken.ok()) return *err = taken.error, false;
     if (!taken.rows.empty()) {
-      std::printf("tavrin-cloud: 账号 %s 的用户名与较早注册的账号 %s 规范化后相同；"
-                  "它的数据与登录保留，需逐字输入原用户名登录。\n",
-                  id.c_str(), taken.rows[0][0] ? taken.rows[0][0]->c_str() : "?");
+      notes->push_back("tavrin-cloud: 账号 " + id + " 的用户名与较早注册的账号 " +
+                       (taken.rows[0][0] ? *taken.rows[0][0] : "?") +
+                       " 规范化后相同；它的数据与登录保留，需逐字输入原用户名登录。");
       key = "exact:" + id;
     }
     if (!db_query(l.conn, "UPDATE accounts SET name_key = $1, skeleton = $2 WHERE id = $3",
-                  {key, name_skeleton(canon ? *canon : name), id}).ok())
+                  {key, name_skeleton(display_name(name)), id}).ok())
       return *err = "cannot store the canonical name", false;
   }
-  std::fflush(stdout);
   if (!tx.commit()) return *err = "cannot commit", false;
   return true;
 }

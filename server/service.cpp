@@ -224,7 +224,8 @@ int service_run(const service_config& cfg) {
   }
 
   std::string why;
-  if (!canonicalise_stored_names(s.db, &why)) {
+  std::vector<std::string> notes;
+  if (!canonicalise_stored_names(s.db, &why, &notes)) {
     std::fprintf(stderr, "tavrin-cloud: 无法更新已有账号的用户名索引：%s\n", why.c_str());
     db_close(s.db);
     return 1;
@@ -274,6 +275,7 @@ int service_run(const service_config& cfg) {
   std::string shown = cfg.host.find(':') != std::string::npos ? "[" + cfg.host + "]" : cfg.host;
   std::printf("tavrin-cloud 已启动：%s://%s:%d （%s）\n", tls ? "https" : "http", shown.c_str(), port,
               db_pool_kind(s.db) == db_kind::postgresql ? "PostgreSQL" : "SQLite");
+  for (const std::string& n : notes) std::printf("%s\n", n.c_str());
   std::fflush(stdout);
   srv->listen_after_bind();
   finished = true;

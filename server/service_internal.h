@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "auth.h"
 #include "db.h"
@@ -76,7 +77,8 @@ std::optional<std::string> signed_in(const httplib::Request& req, httplib::Respo
                                      std::string* digest_out = nullptr);
 
 // Gives accounts stored before names had a canonical form theirs (at start).
-bool canonicalise_stored_names(db_pool* db, std::string* err);
+// notes: one line for each account that now shares its canonical name with an older one.
+bool canonicalise_stored_names(db_pool* db, std::string* err, std::vector<std::string>* notes);
 
 // Routes
 void do_register(const httplib::Request& req, httplib::Response& res);

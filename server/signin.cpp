@@ -302,7 +302,8 @@ std::string display_name(std::string_view typed) {
   return s;
 }
 
-std::string name_skeleton(const std::string& canonical) {
+std::string name_skeleton(const std::string& canonical_or_shown) {
+  const std::string& canonical = canonical_or_shown;
   static std::mutex lock;
   static USpoofChecker* checker = nullptr;
   std::lock_guard<std::mutex> g(lock);
@@ -326,8 +327,7 @@ std::string name_skeleton(const std::string& canonical) {
   }
   if (U_FAILURE(st)) return canonical;
   out.resize(static_cast<size_t>(n));
-  // Skeletons keep case apart; the canonical name is already folded, but a mapping may
-  // bring an upper-case letter back.
+  // Skeletons keep case apart: "B" and Greek capital beta share one, "b" another.
   icu::UnicodeString s = icu::UnicodeString::fromUTF8(out).foldCase(U_FOLD_CASE_DEFAULT);
   std::string folded;
   s.toUTF8String(folded);

@@ -45,5 +45,5 @@ enum class name_problem { none, bad, too_long };
 std::optional<std::string> canonical_name(std::string_view typed, size_t max_bytes, name_problem* why = nullptr);
 // How the name is shown and stored: trimmed and NFC, its case kept.
 std::string display_name(std::string_view typed);
-// Unicode's confusable skeleton of a canonical name: two names that look alike share it.
-std::string name_skeleton(const std::string& canonical);
+// Unicode's confusable skeleton of a name, case folded: two names that look alike share it.
+std::string name_skeleton(const std::string& name);
