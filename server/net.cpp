@@ -5,6 +5,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <openssl/err.h>
+#include <openssl/pem.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -483,6 +484,15 @@ SSL_CTX* tls_context(const std::string& cert, const std::string& key, std::strin
     return give_up(cert + " 不是 PEM 格式的证书");
   }
   if (SSL_CTX_use_PrivateKey_file(ctx, key.c_str(), SSL_FILETYPE_PEM) != 1) {
+    // A key that reads well on its own was refused for not belonging to the certificate.
+    if (FILE* f = std::fopen(key.c_str(), "r")) {
+      EVP_PKEY* k = PEM_read_PrivateKey(f, nullptr, no_passphrase, &asked);
+      std::fclose(f);
+      if (k) {
+        EVP_PKEY_free(k);
+        return give_up("私钥 " + key + " 与证书 " + cert + " 不匹配");
+      }
+    }
     if (asked) return give_up("私钥 " + key + " 设有口令，服务无法输入口令；请提供不加密的私钥（权限设为 0600）");
     if (file_holds(key, "CERTIFICATE") && !file_holds(key, "PRIVATE KEY"))
       return give_up(key + " 里是证书而不是私钥（--tls-key 是否给错了文件？）");

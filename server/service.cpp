@@ -71,11 +71,12 @@ int64_t steady_us() {
 }
 
 // A log field as text that cannot pass for another field or line.
-std::string log_field(std::string_view v, size_t most) {
+std::string log_field(std::string_view v, size_t most, bool spaces = false) {
   std::string out;
   for (char c : v.substr(0, most)) {
     unsigned char u = static_cast<unsigned char>(c);
-    out += (u < 0x21 || c == '"' || c == '\\' || u == 0x7F) ? '?' : c;
+    bool shown = u > 0x20 ? (c != '"' && c != '\\' && u != 0x7F) : (spaces && c == ' ');
+    out += shown ? c : '?';
   }
   if (v.size() > most) out += "...";
   return out;
@@ -102,7 +103,7 @@ void access_log(const httplib::Request& req, const httplib::Response& res) {
     std::string_view line = note.first_line;
     size_t q = line.find('?');
     if (q != std::string_view::npos) line = line.substr(0, q);  // never a query
-    what = "(refused) " + log_field(line, 120);
+    what = "(refused) " + log_field(line, 120, true);
   } else {
     who = log_field(client_address(req), 64);
     what = log_field(req.method, 16) + " " + log_field(req.path, 200);
