@@ -442,12 +442,23 @@ db_result db_query(db_conn* c, const char* sql, std::initializer_list<std::strin
                                               : sqlite_query(c, sql, params);
 }
 
-db_tx::db_tx(db_conn* c, bool write) : conn(c) {
+namespace {
+// A relaxed transaction's connection goes back to syncing every commit.
+void end_relaxed(db_tx* tx) {
+  if (!tx->relaxed) return;
+  tx->relaxed = false;
+  run_script(tx->conn, "PRAGMA synchronous=FULL");
+}
+}  // namespace
+
+db_tx::db_tx(db_conn* c, bool write, bool durable) : conn(c) {
   if (!c) return;
   if (c->pool->kind == db_kind::sqlite && write) {
     if (!c->pool->writer.try_lock_for(std::chrono::milliseconds(db_lease_ms))) return;
     c->holds_writer = true;
   }
+  // (SQLite takes the setting only outside a transaction)
+  if (c->pool->kind == db_kind::sqlite && !durable) relaxed = run_script(c, "PRAGMA synchronous=NORMAL").ok();
   const char* begin = c->pool->kind == db_kind::sqlite ? (write ? "BEGIN IMMEDIATE" : "BEGIN")
                                                        : "BEGIN ISOLATION LEVEL READ COMMITTED";
   open = run_script(c, begin).ok();
@@ -461,6 +472,7 @@ db_tx::db_tx(db_conn* c, bool write) : conn(c) {
 db_tx::~db_tx() {
   if (!conn) return;
   if (open) run_script(conn, "ROLLBACK");
+  end_relaxed(this);
   conn->in_tx = false;
   if (conn->holds_writer) {
     conn->holds_writer = false;
@@ -474,6 +486,7 @@ bool db_tx::commit() {
   open = false;
   if (!r.ok()) run_script(conn, "ROLLBACK");
   conn->in_tx = false;
+  end_relaxed(this);
   if (conn->holds_writer) {
     conn->holds_writer = false;
     conn->pool->writer.unlock();

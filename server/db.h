@@ -57,10 +57,13 @@ db_result db_query(db_conn* c, const char* sql, std::initializer_list<std::strin
 
 // A transaction on the leased connection. write=true takes the write lock at once (SQLite:
 // BEGIN IMMEDIATE under the process's writer mutex), so a writer never waits half-way.
+// durable=false (SQLite): the commit is not synced to disk at once (it survives a crash of
+// the service, maybe not a power cut); for bookkeeping such as sign-in counts.
 struct db_tx {
   db_conn* conn;
   bool open = false;
-  db_tx(db_conn* c, bool write);
+  bool relaxed = false;
+  db_tx(db_conn* c, bool write, bool durable = true);
   ~db_tx();  // rolls back unless committed
   bool commit();
   db_tx(const db_tx&) = delete;

@@ -43,8 +43,9 @@ int wait_fd(int fd, short events, int64_t deadline_ms, int stop_fd = -1) {
       return -1;
     }
     if (n == 0) continue;
-    if (stop_fd >= 0 && (p[1].revents & POLLIN)) return 0;
+    // What a client already sent is answered even while the service stops.
     if (p[0].revents & (events | POLLHUP | POLLERR)) return 1;
+    if (stop_fd >= 0 && (p[1].revents & POLLIN)) return 0;
   }
 }
 

@@ -121,7 +121,7 @@ int signin_reserve(db_pool* db, const signin_limits& l, const std::string& name_
   db_lease lease(db);
   if (!lease.conn) return -1;
   db_conn* c = lease.conn;
-  db_tx tx(c, true);
+  db_tx tx(c, true, false);
   if (!tx.open || !lock_keys(c, k)) return -1;
   // Keys quiet for a whole lockout are forgotten, so the tables stay small.
   if (reservations++ % 256 == 0) {
@@ -185,7 +185,7 @@ void signin_finish(db_pool* db, const signin_limits& l, const std::string& name_
   db_lease lease(db);
   if (!lease.conn) return;
   db_conn* c = lease.conn;
-  db_tx tx(c, true);
+  db_tx tx(c, true, false);
   if (!tx.open || !lock_keys(c, k)) return;
   if (success) {
     if (!db_query(c, "DELETE FROM signin_names WHERE name_hash = $1", {k.name}).ok()) return;

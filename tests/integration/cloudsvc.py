@@ -231,11 +231,18 @@ class Postgres:
         """Freezes every process of the server (a stalled database: connections stay open,
         nothing answers) until unpause()."""
         for pid in reversed(self._processes()):
-            os.kill(pid, signal.SIGSTOP)
+            self._signal(pid, signal.SIGSTOP)
 
     def unpause(self):
         for pid in self._processes():
-            os.kill(pid, signal.SIGCONT)
+            self._signal(pid, signal.SIGCONT)
+
+    @staticmethod
+    def _signal(pid, sig):
+        try:
+            os.kill(pid, sig)
+        except ProcessLookupError:  # a backend that ended meanwhile
+            pass
 
     def stop(self):
         self.halt()
