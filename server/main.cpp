@@ -25,7 +25,7 @@ const char* const usage =
     "  --parallel-hashes N       同时计算的 Argon2id 数（默认为处理器数）\n"
     "  --free-failures N         同一用户名失败几次后开始限速（默认 3）\n"
     "  --max-failures N          同一用户名失败几次后暂停登录（默认 10）\n"
-    "  --max-failures-per-address N  同一客户端地址失败几次后暂停（默认 100）\n"
+    "  --max-failures-per-address N  同一客户端地址在多少个不同用户名上登录失败后，暂停该地址尝试新用户名（默认 100）\n"
     "  --lockout SECONDS         暂停时长，秒（默认 900）\n"
     "  --max-registrations-per-address N  同一客户端地址每小时可注册的账号数（默认 300）\n"
     "  --school-network CIDR     学校自己的出口地址段（如 203.0.113.0/24，可重复）：只按用户名限制登录失败\n"
