@@ -321,16 +321,16 @@ def test_a_burst_over_many_names_from_one_address_is_bounded(start_cloud):
 
 def test_two_services_share_the_sign_in_limits(postgres, tmp_path):
     url = postgres.new_database()
-    args = ("--free-failures", "3", "--max-failures", "4", "--max-failures-per-address", "6", "--lockout", "600")
+    args = ("--free-failures", "3", "--max-failures", "3", "--max-failures-per-address", "6", "--lockout", "600")
     a = CloudService.start(tmp_path / "a", database=url, args=args)
     b = CloudService.start(tmp_path / "b", database=url, args=args)
     try:
         a.register("shared-limit")
-        # failures on either process count for the name: 2 + 1 free ones, then a wait
+        # failures on either process count for the name: 3 in all, then it is locked on both
         for svc in (a, b, a):
             assert svc.login("shared-limit", "wrong password").status == 401
         r = b.login("shared-limit", "wrong password")
-        assert r.status == 429 and int(r.headers["retry-after"]) >= 1
+        assert r.status == 429 and int(r.headers["retry-after"]) > 500
         assert b.login("shared-limit").status == 429
         # and failures over many names count for the address on both
         for i, svc in enumerate((a, b, a, b, a)):
@@ -347,7 +347,8 @@ def test_two_services_share_the_sign_in_limits(postgres, tmp_path):
     ("198.51.100.0/24", 200),   # a school's own network is limited per name only
 ])
 def test_one_learners_mistakes_never_lock_out_the_school(start_cloud, school_network, teacher_after_spraying):
-    args = ["--trust-proxy", "--free-failures", "3", "--max-failures", "5",
+    # (no slowing after the free tries: a loaded machine cannot make a wait pass unnoticed)
+    args = ["--trust-proxy", "--free-failures", "3", "--max-failures", "3",
             "--max-failures-per-address", "4", "--lockout", "600"]
     if school_network:
         args += ["--school-network", school_network]
@@ -377,6 +378,7 @@ def rss_kib(pid):
     raise AssertionError("no VmRSS")
 
 
+@pytest.mark.parametrize("storage", ["sqlite"], indirect=True)
 def test_huge_names_and_passwords_are_refused_without_keeping_them(cloud):
     cloud.register("keeps")
     before = rss_kib(cloud.proc.pid)
