@@ -248,6 +248,9 @@ int service_run(const service_config& cfg) {
   limits.exempt_loopback = cfg.trust_proxy;
   auto srv = std::make_unique<guarded_server>(limits, cfg.threads, ctx);
   configure(*srv);
+  // What the Keep-Alive header tells clients (the connection loop itself enforces both).
+  srv->set_keep_alive_timeout(cfg.idle_timeout);
+  srv->set_keep_alive_max_count(static_cast<size_t>(limits.requests_per_connection));
 
   int port = cfg.port;
   if (port == 0) port = srv->bind_to_any_port(cfg.host);
