@@ -136,8 +136,10 @@ def sign_in_burst(svc, names):
         barrier.wait()
         started = time.monotonic()
         try:
+            # learners at home, each from an address of their own (behind the proxy)
             statuses[i] = svc.request("POST", "/v1/login", {"username": names[i], "password": PASSWORD},
-                                      conn=conns[i]).status
+                                      conn=conns[i],
+                                      headers={"X-Forwarded-For": f"10.{i >> 16 & 255}.{i >> 8 & 255}.{i & 255}"}).status
         except OSError:
             statuses[i] = -1
         seconds[i] = time.monotonic() - started
@@ -149,7 +151,8 @@ def sign_in_burst(svc, names):
     for t in threads:
         t.join()
     return {"median_s": statistics.median(seconds), "slowest_s": max(seconds),
-            "failures": sum(s != 200 for s in statuses)}
+            "failures": sum(s != 200 for s in statuses),
+            "late": sum(t > 10 for t in seconds)}
 
 
 def service_runs(label, database, folder, bursts):
@@ -195,7 +198,8 @@ def main():
     for name, r in results.items():
         if "median_s" in r:
             print(f"{name}: median {r['median_s']:.2f} s, slowest {r['slowest_s']:.2f} s "
-                  f"({r['slowest_s'] / 10:.2f} of the client's 10 s), {r['failures']} failed")
+                  f"({r['slowest_s'] / 10:.2f} of the client's 10 s), {r['late']} over 10 s, "
+                  f"{r['failures']} failed")
     for label in ("SQLite", "PostgreSQL"):
         get, put = results.get(f"{label} progress GET"), results.get(f"{label} progress PUT")
         if get and put:

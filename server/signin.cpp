@@ -108,6 +108,10 @@ bool lock_keys(db_conn* c, const signin_keys& k) {
 
 std::atomic<unsigned> reservations{0};
 
+// One sign-in's bookkeeping at a time in this process: a burst then waits here, not holding
+// database connections while it waits for the same rows (which would starve other requests).
+std::mutex bookkeeping;
+
 int seconds_until(int64_t when_ms, int64_t now_ms) {
   return when_ms > now_ms ? static_cast<int>((when_ms - now_ms + 999) / 1000) : 0;
 }
@@ -116,6 +120,7 @@ int seconds_until(int64_t when_ms, int64_t now_ms) {
 
 int signin_reserve(db_pool* db, const signin_limits& l, const std::string& name_key, const std::string& address) {
   signin_keys k = keys_for(l, name_key, address);
+  std::lock_guard<std::mutex> one_at_a_time(bookkeeping);
   int64_t now = wall_ms();
   std::string now_s = std::to_string(now), expired = std::to_string(now - l.lockout_ms);
   db_lease lease(db);
@@ -150,17 +155,21 @@ int signin_reserve(db_pool* db, const signin_limits& l, const std::string& name_
     if (!db_query(c, "DELETE FROM signin_addresses WHERE address = $1 AND last_ms < $2", {k.address, expired}).ok())
       return -1;
     // (SQLite numbers parameters in the order they first appear)
-    r = db_query(c, "SELECT COUNT(*), MAX(last_ms), SUM(CASE WHEN name_hash = $1 THEN 1 ELSE 0 END) "
+    r = db_query(c, "SELECT COUNT(*), MAX(last_ms), SUM(CASE WHEN name_hash = $1 THEN 1 ELSE 0 END), "
+                    "SUM(CASE WHEN failed = 1 THEN 1 ELSE 0 END) "
                     "FROM signin_addresses WHERE address = $2 AND (failed = 1 OR pending > 0)",
                  {k.name, k.address});
     if (!r.ok() || r.rows.empty()) return -1;
     int64_t names = r.rows[0][0] ? std::atoll(r.rows[0][0]->c_str()) : 0;
     int64_t newest = r.rows[0][1] ? std::atoll(r.rows[0][1]->c_str()) : now;
     bool known = r.rows[0][2] && std::atoll(r.rows[0][2]->c_str()) > 0;
+    int64_t failed_names = r.rows[0][3] ? std::atoll(r.rows[0][3]->c_str()) : 0;
     // Failures on this one name are the name's own business; only a new name beyond the
-    // limit (guessing across many accounts) is refused here.
+    // limit (guessing across many accounts, in turn or all at once) is refused here. When it
+    // is the attempts under way that fill the limit, they end within moments.
     if (!known && names >= l.max_names_per_address)
-      wait = std::max(wait, std::max(1, seconds_until(newest + l.lockout_ms, now)));
+      wait = std::max(wait, failed_names >= l.max_names_per_address
+                                ? std::max(1, seconds_until(newest + l.lockout_ms, now)) : 1);
   }
   if (wait > 0) return wait;
 
@@ -181,6 +190,7 @@ int signin_reserve(db_pool* db, const signin_limits& l, const std::string& name_
 void signin_finish(db_pool* db, const signin_limits& l, const std::string& name_key, const std::string& address,
                    bool success) {
   signin_keys k = keys_for(l, name_key, address);
+  std::lock_guard<std::mutex> one_at_a_time(bookkeeping);
   std::string now_s = std::to_string(wall_ms());
   db_lease lease(db);
   if (!lease.conn) return;
