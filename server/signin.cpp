@@ -110,7 +110,8 @@ std::atomic<unsigned> reservations{0};
 
 // One sign-in's bookkeeping at a time in this process: a burst then waits here, not holding
 // database connections while it waits for the same rows (which would starve other requests).
-std::mutex bookkeeping;
+// Bounded like every database wait, so a stalled database still gets a quick 503.
+std::timed_mutex bookkeeping;
 
 int seconds_until(int64_t when_ms, int64_t now_ms) {
   return when_ms > now_ms ? static_cast<int>((when_ms - now_ms + 999) / 1000) : 0;
@@ -120,7 +121,8 @@ int seconds_until(int64_t when_ms, int64_t now_ms) {
 
 int signin_reserve(db_pool* db, const signin_limits& l, const std::string& name_key, const std::string& address) {
   signin_keys k = keys_for(l, name_key, address);
-  std::lock_guard<std::mutex> one_at_a_time(bookkeeping);
+  std::unique_lock<std::timed_mutex> one_at_a_time(bookkeeping, std::chrono::milliseconds(db_lease_ms));
+  if (!one_at_a_time.owns_lock()) return -1;
   int64_t now = wall_ms();
   std::string now_s = std::to_string(now), expired = std::to_string(now - l.lockout_ms);
   db_lease lease(db);
@@ -190,7 +192,8 @@ int signin_reserve(db_pool* db, const signin_limits& l, const std::string& name_
 void signin_finish(db_pool* db, const signin_limits& l, const std::string& name_key, const std::string& address,
                    bool success) {
   signin_keys k = keys_for(l, name_key, address);
-  std::lock_guard<std::mutex> one_at_a_time(bookkeeping);
+  std::unique_lock<std::timed_mutex> one_at_a_time(bookkeeping, std::chrono::milliseconds(db_lease_ms));
+  if (!one_at_a_time.owns_lock()) return;  // the attempt stays counted as a failure
   std::string now_s = std::to_string(wall_ms());
   db_lease lease(db);
   if (!lease.conn) return;
