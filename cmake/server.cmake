@@ -6,13 +6,14 @@ pkg_check_modules(SODIUM REQUIRED IMPORTED_TARGET libsodium)
 pkg_check_modules(SQLITE3 REQUIRED IMPORTED_TARGET sqlite3)
 pkg_check_modules(LIBPQ REQUIRED IMPORTED_TARGET libpq)
 pkg_check_modules(OPENSSL REQUIRED IMPORTED_TARGET openssl)
+pkg_check_modules(ICU REQUIRED IMPORTED_TARGET icu-uc icu-i18n)
 
 file(GLOB cloud_service_srcs CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/server/*.cpp)
 list(FILTER cloud_service_srcs EXCLUDE REGEX "/server/main\\.cpp$")
 add_library(tav_cloud_service STATIC ${cloud_service_srcs})
 target_include_directories(tav_cloud_service PUBLIC ${PROJECT_SOURCE_DIR}/server ${PROJECT_SOURCE_DIR}/src)
 target_link_libraries(tav_cloud_service PUBLIC tav_json PkgConfig::HTTPLIB PkgConfig::SODIUM
-  PkgConfig::SQLITE3 PkgConfig::LIBPQ PkgConfig::OPENSSL Threads::Threads)
+  PkgConfig::SQLITE3 PkgConfig::LIBPQ PkgConfig::OPENSSL PkgConfig::ICU Threads::Threads)
 
 add_executable(tavrin-cloud ${PROJECT_SOURCE_DIR}/server/main.cpp)
 target_link_libraries(tavrin-cloud PRIVATE tav_cloud_service)

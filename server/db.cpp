@@ -3,6 +3,9 @@
 #include <libpq-fe.h>
 #include <sqlite3.h>
 
+#include <poll.h>
+
+#include <chrono>
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
@@ -20,6 +23,7 @@ struct db_conn {
   std::unordered_map<const char*, std::string> prepared;  // PostgreSQL statement names by text
   bool holds_writer = false;
   bool in_tx = false;
+  bool lost = false;  // PostgreSQL: the session was given up (a time-out); open a new one
 };
 
 struct db_pool {
@@ -31,7 +35,7 @@ struct db_pool {
   std::condition_variable returned;
   // SQLite has one writer at a time; queueing writers here is fairer and quicker than
   // letting them spin in SQLite's busy handler.
-  std::mutex writer;
+  std::timed_mutex writer;
   int version = 0;
 };
 
@@ -90,6 +94,18 @@ db_result sqlite_query(db_conn* c, const char* sql, std::initializer_list<std::s
   return r;
 }
 
+int64_t clock_ms() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+db_result failed(const std::string& why) {
+  db_result r;
+  r.status = db_status::error;
+  r.error = why;
+  return r;
+}
+
 db_result pg_take(PGresult* res, PGconn* pg) {
   db_result r;
   ExecStatusType s = PQresultStatus(res);
@@ -107,50 +123,171 @@ db_result pg_take(PGresult* res, PGconn* pg) {
   } else {
     const char* state = res ? PQresultErrorField(res, PG_DIAG_SQLSTATE) : nullptr;
     r.status = state && std::strcmp(state, "23505") == 0 ? db_status::unique_violation : db_status::error;
-    r.error = PQerrorMessage(pg);
+    r.error = res ? PQresultErrorMessage(res) : PQerrorMessage(pg);
   }
   PQclear(res);
   return r;
 }
 
-// A connection that PostgreSQL dropped (a restart, a fail-over) is opened again and the
-// statement retried once, unless it belonged to a transaction that went down with it.
-bool pg_reconnect(db_conn* c) {
-  if (c->in_tx || PQstatus(c->pg) != CONNECTION_BAD) return false;
-  PQreset(c->pg);
-  c->prepared.clear();  // they went with the old session
-  return PQstatus(c->pg) == CONNECTION_OK &&
-         pg_take(PQexec(c->pg, "SET client_encoding = 'UTF8'; SET synchronous_commit = on"), c->pg).ok();
+// Waits until the socket is ready or the deadline passes.
+bool pg_wait(PGconn* pg, short events, int64_t deadline) {
+  for (;;) {
+    int64_t left = deadline - clock_ms();
+    if (left <= 0) return false;
+    pollfd p{PQsocket(pg), events, 0};
+    int n = ::poll(&p, 1, static_cast<int>(left));
+    if (n > 0) return true;
+    if (n < 0 && errno != EINTR) return false;
+  }
 }
 
-db_result pg_query(db_conn* c, const char* sql, std::initializer_list<std::string_view> params) {
+// The session is given up: a server that stopped answering must not hold the service.
+void pg_drop(db_conn* c) {
+  if (c->pg) PQfinish(c->pg);
+  c->pg = nullptr;
+  c->prepared.clear();
+  c->lost = true;
+}
+
+// Sends what PQsend* queued and collects the last result, all before the deadline.
+db_result pg_finish_send(db_conn* c, int sent, int64_t deadline) {
+  if (!sent) {
+    db_result r = failed(PQerrorMessage(c->pg));
+    if (PQstatus(c->pg) == CONNECTION_BAD) pg_drop(c);
+    return r;
+  }
+  for (;;) {
+    int f = PQflush(c->pg);
+    if (f == 0) break;
+    if (f < 0 || !pg_wait(c->pg, POLLOUT | POLLIN, deadline)) {
+      pg_drop(c);
+      return failed("the database did not take the statement in time");
+    }
+    if (!PQconsumeInput(c->pg)) break;
+  }
+  PGresult* last = nullptr;
+  for (;;) {
+    while (PQisBusy(c->pg)) {
+      if (!pg_wait(c->pg, POLLIN, deadline)) {
+        if (last) PQclear(last);
+        pg_drop(c);
+        return failed("the database did not answer in time");
+      }
+      if (!PQconsumeInput(c->pg)) {
+        if (last) PQclear(last);
+        db_result r = failed(PQerrorMessage(c->pg));
+        pg_drop(c);
+        return r;
+      }
+    }
+    PGresult* res = PQgetResult(c->pg);
+    if (!res) break;
+    // A script's results: the first failure is the answer, else the last result.
+    if (last && PQresultStatus(last) != PGRES_COMMAND_OK && PQresultStatus(last) != PGRES_TUPLES_OK) {
+      PQclear(res);
+      continue;
+    }
+    if (last) PQclear(last);
+    last = res;
+  }
+  if (!last) {
+    db_result r = failed(PQerrorMessage(c->pg));
+    if (PQstatus(c->pg) == CONNECTION_BAD) pg_drop(c);
+    return r;
+  }
+  db_result r = pg_take(last, c->pg);
+  if (PQstatus(c->pg) == CONNECTION_BAD) pg_drop(c);
+  return r;
+}
+
+const char* const pg_session_setup =
+    "SET client_encoding = 'UTF8'; SET synchronous_commit = on; SET statement_timeout = 5000; "
+    "SET idle_in_transaction_session_timeout = 30000";
+
+// Opens the session without blocking past the deadline: a paused server cannot hold us.
+bool pg_connect(db_conn* c, int64_t deadline, std::string* err) {
+  const std::string& target = c->pool->target;
+  std::string timeout = std::to_string(std::max<int64_t>(2, (deadline - clock_ms() + 999) / 1000));
+  const char* keys[] = {"dbname", "connect_timeout", "keepalives", "keepalives_idle", nullptr};
+  const char* values[] = {target.c_str(), timeout.c_str(), "1", "30", nullptr};
+  PGconn* pg = PQconnectStartParams(keys, values, 1);
+  if (!pg || PQstatus(pg) == CONNECTION_BAD) {
+    *err = pg ? PQerrorMessage(pg) : "out of memory";
+    if (pg) PQfinish(pg);
+    return false;
+  }
+  PostgresPollingStatusType st = PGRES_POLLING_WRITING;
+  while (st != PGRES_POLLING_OK) {
+    if (st == PGRES_POLLING_FAILED) {
+      *err = PQerrorMessage(pg);
+      PQfinish(pg);
+      return false;
+    }
+    if (!pg_wait(pg, st == PGRES_POLLING_READING ? POLLIN : POLLOUT, deadline)) {
+      *err = "the database did not answer in time";
+      PQfinish(pg);
+      return false;
+    }
+    st = PQconnectPoll(pg);
+  }
+  if (PQsetnonblocking(pg, 1) != 0) {
+    *err = PQerrorMessage(pg);
+    PQfinish(pg);
+    return false;
+  }
+  c->pg = pg;
+  c->lost = false;
+  c->prepared.clear();
+  db_result r = pg_finish_send(c, PQsendQuery(pg, pg_session_setup), deadline);
+  if (!r.ok()) {
+    *err = r.error;
+    pg_drop(c);
+    return false;
+  }
+  return true;
+}
+
+// A connection that PostgreSQL dropped (a restart, a fail-over) or that we gave up is opened
+// again, unless it belonged to a transaction that went down with it.
+bool pg_ready(db_conn* c, int64_t deadline) {
+  if (c->pg && PQstatus(c->pg) == CONNECTION_OK) return true;
+  if (c->in_tx) return false;
+  if (c->pg) pg_drop(c);
+  std::string err;
+  return pg_connect(c, std::min(deadline, clock_ms() + db_connect_ms), &err);
+}
+
+db_result pg_query(db_conn* c, const char* sql, std::initializer_list<std::string_view> params,
+                   int64_t deadline) {
   std::vector<std::string> copies(params.begin(), params.end());
   std::vector<const char*> values;
   for (auto& s : copies) values.push_back(s.c_str());
   for (int attempt = 0;; attempt++) {
-    // Each statement is parsed and planned once per connection.
+    if (!pg_ready(c, deadline)) return failed("the database is not reachable");
+    // Each statement is parsed and planned once per session.
     auto it = c->prepared.find(sql);
     if (it == c->prepared.end()) {
       std::string name = "s" + std::to_string(c->prepared.size());
-      db_result p = pg_take(PQprepare(c->pg, name.c_str(), sql, 0, nullptr), c->pg);
+      db_result p = pg_finish_send(c, PQsendPrepare(c->pg, name.c_str(), sql, 0, nullptr), deadline);
       if (!p.ok()) {
-        if (attempt > 0 || !pg_reconnect(c)) return p;
+        if (attempt > 0 || c->in_tx || !c->lost) return p;
         continue;
       }
       it = c->prepared.emplace(sql, name).first;
     }
-    PGresult* res = PQexecPrepared(c->pg, it->second.c_str(), static_cast<int>(values.size()), values.data(),
-                                   nullptr, nullptr, 0);
-    db_result r = pg_take(res, c->pg);
-    if (r.status != db_status::error || attempt > 0 || !pg_reconnect(c)) return r;
+    db_result r = pg_finish_send(c, PQsendQueryPrepared(c->pg, it->second.c_str(), static_cast<int>(values.size()),
+                                                        values.data(), nullptr, nullptr, 0), deadline);
+    // Retried once on a fresh session only when the old one was lost outside a transaction
+    // and not by a time-out (a statement that timed out may have run).
+    if (r.ok() || attempt > 0 || c->in_tx || c->pg || r.error.find("in time") != std::string::npos) return r;
   }
 }
 
 db_result run_script(db_conn* c, const char* sql) {
   if (c->pool->kind == db_kind::postgresql) {
-    db_result r = pg_take(PQexec(c->pg, sql), c->pg);
-    if (r.status == db_status::error && pg_reconnect(c)) r = pg_take(PQexec(c->pg, sql), c->pg);
-    return r;
+    int64_t deadline = clock_ms() + db_statement_ms;
+    if (!pg_ready(c, deadline)) return failed("the database is not reachable");
+    return pg_finish_send(c, PQsendQuery(c->pg, sql), deadline);
   }
   char* msg = nullptr;
   int rc = sqlite3_exec(c->sq, sql, nullptr, nullptr, &msg);
@@ -174,15 +311,7 @@ db_conn* open_conn(db_pool* p, std::string* err) {
   auto* c = new db_conn;
   c->pool = p;
   if (p->kind == db_kind::postgresql) {
-    c->pg = PQconnectdb(p->target.c_str());
-    if (PQstatus(c->pg) != CONNECTION_OK) {
-      *err = PQerrorMessage(c->pg);
-      close_conn(c);
-      return nullptr;
-    }
-    db_result r = run_script(c, "SET client_encoding = 'UTF8'; SET synchronous_commit = on");
-    if (!r.ok()) {
-      *err = r.error;
+    if (!pg_connect(c, clock_ms() + 10000, err)) {
       close_conn(c);
       return nullptr;
     }
@@ -195,7 +324,7 @@ db_conn* open_conn(db_pool* p, std::string* err) {
     close_conn(c);
     return nullptr;
   }
-  sqlite3_busy_timeout(c->sq, 10000);
+  sqlite3_busy_timeout(c->sq, 2000);
   // WAL lets readers run beside the writer; synchronous=FULL syncs the log on every commit,
   // so an acknowledged write survives a crash or a power cut.
   db_result r = run_script(c, "PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL; PRAGMA foreign_keys=ON;");
@@ -291,28 +420,45 @@ void db_close(db_pool* pool) {
 db_kind db_pool_kind(const db_pool* pool) { return pool->kind; }
 int db_schema_version(db_pool* pool) { return pool->version; }
 
-db_lease::db_lease(db_pool* p) : pool(p) {
+db_lease::db_lease(db_pool* p, int wait_ms) : pool(p) {
   std::unique_lock<std::mutex> g(p->lock);
-  p->returned.wait(g, [p] { return !p->idle.empty(); });
+  if (!p->returned.wait_for(g, std::chrono::milliseconds(wait_ms), [p] { return !p->idle.empty(); })) return;
   conn = p->idle.back();
   p->idle.pop_back();
 }
 
 db_lease::~db_lease() {
+  if (!conn) return;
   std::lock_guard<std::mutex> g(pool->lock);
   pool->idle.push_back(conn);
   pool->returned.notify_one();
 }
 
+db_kind db_conn_kind(const db_conn* conn) { return conn->pool->kind; }
+
 db_result db_query(db_conn* c, const char* sql, std::initializer_list<std::string_view> params) {
-  return c->pool->kind == db_kind::postgresql ? pg_query(c, sql, params) : sqlite_query(c, sql, params);
+  if (!c) return failed("no database connection came free in time");
+  return c->pool->kind == db_kind::postgresql ? pg_query(c, sql, params, clock_ms() + db_statement_ms)
+                                              : sqlite_query(c, sql, params);
 }
 
-db_tx::db_tx(db_conn* c, bool write) : conn(c) {
+namespace {
+// A relaxed transaction's connection goes back to syncing every commit.
+void end_relaxed(db_tx* tx) {
+  if (!tx->relaxed) return;
+  tx->relaxed = false;
+  run_script(tx->conn, "PRAGMA synchronous=FULL");
+}
+}  // namespace
+
+db_tx::db_tx(db_conn* c, bool write, bool durable) : conn(c) {
+  if (!c) return;
   if (c->pool->kind == db_kind::sqlite && write) {
-    c->pool->writer.lock();
+    if (!c->pool->writer.try_lock_for(std::chrono::milliseconds(db_lease_ms))) return;
     c->holds_writer = true;
   }
+  // (SQLite takes the setting only outside a transaction)
+  if (c->pool->kind == db_kind::sqlite && !durable) relaxed = run_script(c, "PRAGMA synchronous=NORMAL").ok();
   const char* begin = c->pool->kind == db_kind::sqlite ? (write ? "BEGIN IMMEDIATE" : "BEGIN")
                                                        : "BEGIN ISOLATION LEVEL READ COMMITTED";
   open = run_script(c, begin).ok();
@@ -324,7 +470,9 @@ db_tx::db_tx(db_conn* c, bool write) : conn(c) {
 }
 
 db_tx::~db_tx() {
+  if (!conn) return;
   if (open) run_script(conn, "ROLLBACK");
+  end_relaxed(this);
   conn->in_tx = false;
   if (conn->holds_writer) {
     conn->holds_writer = false;
@@ -338,6 +486,7 @@ bool db_tx::commit() {
   open = false;
   if (!r.ok()) run_script(conn, "ROLLBACK");
   conn->in_tx = false;
+  end_relaxed(this);
   if (conn->holds_writer) {
     conn->holds_writer = false;
     conn->pool->writer.unlock();
@@ -345,8 +494,14 @@ bool db_tx::commit() {
   return r.ok();
 }
 
-int db_ping(db_pool* pool) {
-  db_lease l(pool);
-  db_result r = db_query(l.conn, "SELECT 1");
+int db_ping(db_pool* pool, int timeout_ms) {
+  int64_t deadline = clock_ms() + timeout_ms;
+  db_lease l(pool, timeout_ms);
+  if (!l.conn) return 0;
+  if (pool->kind == db_kind::sqlite) {
+    db_result r = db_query(l.conn, "SELECT 1");
+    return r.ok() && !r.rows.empty() ? 1 : 0;
+  }
+  db_result r = pg_query(l.conn, "SELECT 1", {}, deadline);
   return r.ok() && !r.rows.empty() ? 1 : 0;
 }

@@ -1,9 +1,12 @@
 // tavrin-cloud: the account and progress service that the desktop program syncs with.
+#include <arpa/inet.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
+#include "signin.h"
 #include "service.h"
 
 namespace {
@@ -15,20 +18,32 @@ const char* const usage =
     "  --database URL            改用 PostgreSQL，例如 postgresql://tavrin@db.example/tavrin\n"
     "  --tls-cert FILE --tls-key FILE   直接提供 HTTPS（PEM 证书链与私钥）\n"
     "  --trust-proxy             来自本机反向代理的请求按 X-Forwarded-For 识别客户端地址\n"
-    "  --threads N               连接工作线程数（默认 64）\n"
+    "  --threads N               连接工作线程数（默认 256）\n"
     "  --db-connections N        数据库连接数（默认 8）\n"
     "  --argon2-ops N            Argon2id 迭代次数（默认 2）\n"
     "  --argon2-mem-kib N        Argon2id 内存，KiB（默认 19456）\n"
     "  --parallel-hashes N       同时计算的 Argon2id 数（默认为处理器数）\n"
     "  --free-failures N         同一用户名失败几次后开始限速（默认 3）\n"
     "  --max-failures N          同一用户名失败几次后暂停登录（默认 10）\n"
-    "  --max-failures-per-address N  同一客户端地址失败几次后暂停（默认 100）\n"
+    "  --max-failures-per-address N  同一客户端地址在多少个不同用户名上登录失败后，暂停该地址尝试新用户名（默认 100）\n"
     "  --lockout SECONDS         暂停时长，秒（默认 900）\n"
     "  --max-registrations-per-address N  同一客户端地址每小时可注册的账号数（默认 300）\n"
+    "  --school-network CIDR     学校自己的出口地址段（如 203.0.113.0/24，可重复）：只按用户名限制登录失败\n"
+    "  --max-connections-per-address N  同一客户端地址同时打开的连接数（默认 32）\n"
+    "  --head-timeout SECONDS    请求行与请求头须在此时间内收齐（默认 10）\n"
+    "  --request-timeout SECONDS 整个请求（含内容）须在此时间内收齐（默认 30）\n"
+    "  --idle-timeout SECONDS    保持的连接等待下一个请求的时间（默认 5）\n"
+    "  --token-idle-days N       登录多少天未使用即失效（默认 180）\n"
     "不加 --tls-cert 时只允许监听本机回环地址，由反向代理提供 HTTPS。\n";
 
+// Only an address literal of the loopback networks (or "localhost"): a name such as
+// 127.example.com could resolve anywhere.
 bool loopback_host(const std::string& h) {
-  return h == "localhost" || h == "::1" || h.rfind("127.", 0) == 0;
+  if (h == "localhost") return true;
+  unsigned char a[16];
+  if (inet_pton(AF_INET, h.c_str(), a) == 1) return a[0] == 127;
+  static const unsigned char one[16] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
+  return inet_pton(AF_INET6, h.c_str(), a) == 1 && std::memcmp(a, one, 16) == 0;
 }
 
 bool parse_listen(const std::string& v, service_config* cfg) {
@@ -81,6 +96,12 @@ const count_option count_options[] = {
     {"--max-registrations-per-address", 1, 100000000,
      [](service_config* c, long long n) { c->max_registrations_per_address = static_cast<int>(n); }},
     {"--lockout", 1, 86400 * 30, [](service_config* c, long long n) { c->lockout_seconds = static_cast<int>(n); }},
+    {"--max-connections-per-address", 1, 100000,
+     [](service_config* c, long long n) { c->max_connections_per_address = static_cast<int>(n); }},
+    {"--head-timeout", 1, 600, [](service_config* c, long long n) { c->head_timeout = static_cast<int>(n); }},
+    {"--request-timeout", 1, 3600, [](service_config* c, long long n) { c->request_timeout = static_cast<int>(n); }},
+    {"--idle-timeout", 1, 600, [](service_config* c, long long n) { c->idle_timeout = static_cast<int>(n); }},
+    {"--token-idle-days", 1, 3650, [](service_config* c, long long n) { c->token_idle_days = static_cast<int>(n); }},
 };
 
 // 1 when the option was taken, 0 when its value is invalid, -1 when the option is unknown.
@@ -90,6 +111,12 @@ int take_option(const std::string& a, const char* v, service_config* cfg) {
   if (a == "--database") return cfg->database = v, 1;
   if (a == "--tls-cert") return cfg->tls_cert = v, 1;
   if (a == "--tls-key") return cfg->tls_key = v, 1;
+  if (a == "--school-network") {
+    ip_network n;
+    if (!parse_network(v, &n)) return 0;
+    cfg->school_networks.push_back(v);
+    return 1;
+  }
   for (const count_option& o : count_options) {
     if (a != o.name) continue;
     long long n = 0;

@@ -24,19 +24,19 @@ std::string progress_text(const std::string& revision, const std::string& state,
 }
 
 
-// (they never match a stored revision); nullopt when it is not an integer.
+// A JSON integer without fraction or exponent; -1 for negative ones and ones beyond what a
+// revision can reach (they never match a stored revision); nullopt when it is not an integer.
 std::optional<long long> revision_of(const json_doc* doc, int at) {
   if (at < 0 || doc->tokens[at].type != 'p') return std::nullopt;
   std::string_view raw(doc->text + doc->tokens[at].start,
                        static_cast<size_t>(doc->tokens[at].end - doc->tokens[at].start));
   bool negative = !raw.empty() && raw[0] == '-';
   std::string_view digits = negative ? raw.substr(1) : raw;
-  if (digits.empty() || digits.size() > 18) return std::nullopt;
+  if (digits.empty() || digits.find_first_not_of("0123456789") != std::string_view::npos) return std::nullopt;
+  if (digits.size() > 1 && digits[0] == '0') return std::nullopt;  // JSON has no leading zeros
+  if (digits.size() > 18) return -1;
   long long v = 0;
-  for (char c : digits) {
-    if (c < '0' || c > '9') return std::nullopt;
-    v = v * 10 + (c - '0');
-  }
+  for (char c : digits) v = v * 10 + (c - '0');
   return negative && v ? -1 : v;
 }
 
@@ -138,13 +138,11 @@ void do_progress_get(const httplib::Request& req, httplib::Response& res) {
   answer(res, 200, progress_text(*r.rows[0][0], *r.rows[0][1], nullptr));
 }
 
-// A JSON integer without fraction or exponent, within 0 .. 2^62; -1 for negative ones
-
 void do_progress_put(const httplib::Request& req, httplib::Response& res) {
   auto account = signed_in(req, res);
   if (!account) return;
   json_doc doc;
-  if (!parse_body(req, res, &doc)) return;
+  if (!parse_body(req, res, &doc, msg::state_too_large)) return;
   auto revision = revision_of(&doc, j_get(&doc, 0, "revision"));
   if (!revision) return fail(res, 400, msg::bad_revision);
   int at = j_get(&doc, 0, "state");

@@ -1,7 +1,10 @@
 // Answers, request bodies and who is asking, shared by every route.
+#include <arpa/inet.h>
+
+#include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <chrono>
 
 #include "json/text_buffer.h"
 #include "service_internal.h"
@@ -56,9 +59,13 @@ bool valid_utf8(std::string_view s) {
 }
 
 // The parsed body; its root is an object. Answers 400 and returns false otherwise.
-bool parse_body(const httplib::Request& req, httplib::Response& res, json_doc* doc) {
-  if (!valid_utf8(req.body) || !json_parse(doc, req.body.c_str()) || doc->count == 0 ||
-      doc->tokens[0].type != 'o') {
+bool parse_body(const httplib::Request& req, httplib::Response& res, json_doc* doc, const char* too_many_values) {
+  bool parsed = valid_utf8(req.body) && json_parse(doc, req.body.c_str());
+  if (!parsed && doc->count >= json_capacity) {  // valid or not, more values than we read
+    fail(res, 413, too_many_values);
+    return false;
+  }
+  if (!parsed || doc->count == 0 || doc->tokens[0].type != 'o') {
     fail(res, 400, msg::not_json);
     return false;
   }
@@ -84,7 +91,21 @@ std::optional<std::string> text_member(const json_doc* doc, const char* key) {
 namespace {
 
 bool loopback(const std::string& a) {
-  return a.rfind("127.", 0) == 0 || a == "::1" || a.rfind("::ffff:127.", 0) == 0;
+  unsigned char b[16];
+  if (inet_pton(AF_INET, a.c_str(), b) == 1) return b[0] == 127;
+  if (inet_pton(AF_INET6, a.c_str(), b) != 1) return false;
+  static const unsigned char one[16] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
+  static const unsigned char mapped[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff};
+  return std::memcmp(b, one, 16) == 0 || (std::memcmp(b, mapped, 12) == 0 && b[12] == 127);
+}
+
+// An address literal, written back in its standard form; "" when it is not one.
+std::string address_literal(const std::string& a) {
+  unsigned char b[16];
+  char text[INET6_ADDRSTRLEN];
+  if (inet_pton(AF_INET, a.c_str(), b) == 1) return inet_ntop(AF_INET, b, text, sizeof text);
+  if (inet_pton(AF_INET6, a.c_str(), b) == 1) return inet_ntop(AF_INET6, b, text, sizeof text);
+  return "";
 }
 
 }  // namespace
@@ -95,7 +116,11 @@ std::string client_address(const httplib::Request& req) {
     size_t comma = fwd.rfind(',');
     std::string last = comma == std::string::npos ? fwd : fwd.substr(comma + 1);
     size_t a = last.find_first_not_of(" \t"), z = last.find_last_not_of(" \t");
-    if (a != std::string::npos) return last.substr(a, z - a + 1);
+    // Only an address is taken: anything else (a forged log field, a huge key) is ignored.
+    if (a != std::string::npos && z - a < 64) {
+      std::string literal = address_literal(last.substr(a, z - a + 1));
+      if (!literal.empty()) return literal;
+    }
   }
   return req.remote_addr;
 }
@@ -130,17 +155,30 @@ std::optional<std::string> signed_in(const httplib::Request& req, httplib::Respo
   std::string digest = token_digest(std::string_view(h).substr(prefix.size()));
   wipe(h);
   db_lease l(svc->db);
-  db_result r = db_query(l.conn, "SELECT token_hash, account_id FROM tokens WHERE token_hash = $1", {digest});
+  db_result r = db_query(l.conn, "SELECT token_hash, account_id, COALESCE(used_ms, created_ms) FROM tokens "
+                                 "WHERE token_hash = $1", {digest});
   if (!r.ok()) {
     fail(res, 503, msg::storage);
     return std::nullopt;
   }
-  if (r.rows.empty() || !r.rows[0][0] || !same_secret(*r.rows[0][0], digest)) {
+  if (r.rows.empty() || !r.rows[0][0] || !r.rows[0][1] || !r.rows[0][2] || !same_secret(*r.rows[0][0], digest)) {
     fail(res, 401, msg::bad_token);
     return std::nullopt;
   }
+  // A sign-in unused for a long time ends (a lost or sold computer); each use renews it,
+  // written at most once a day so that reads stay reads.
+  int64_t now = std::chrono::duration_cast<std::chrono::milliseconds>(
+                    std::chrono::system_clock::now().time_since_epoch()).count();
+  int64_t used = std::atoll(r.rows[0][2]->c_str());
+  constexpr int64_t day_ms = 86400000;
+  if (now - used > svc->cfg.token_idle_days * day_ms) {
+    db_query(l.conn, "DELETE FROM tokens WHERE token_hash = $1", {digest});
+    fail(res, 401, msg::bad_token);
+    return std::nullopt;
+  }
+  if (now - used > day_ms)
+    db_query(l.conn, "UPDATE tokens SET used_ms = $1 WHERE token_hash = $2", {std::to_string(now), digest});
   if (digest_out) *digest_out = digest;
   return r.rows[0][1];
 }
 
-// 0 when both the name and the address may try now; else answers 429.

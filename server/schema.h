@@ -23,4 +23,24 @@ inline const char* const schema_migrations[] = {
     "  revision BIGINT NOT NULL,"
     "  state TEXT NOT NULL,"
     "  updated_at BIGINT NOT NULL);",
+    // 2: names compared in their canonical form (filled in at start for older accounts),
+    // the confusable skeleton of each name, sign-in attempts shared by every service
+    // process (times in ms since 1970), and when each token was last used
+    "ALTER TABLE accounts ADD COLUMN skeleton TEXT;"
+    "CREATE INDEX accounts_by_skeleton ON accounts(skeleton);"
+    "CREATE INDEX accounts_by_username ON accounts(username);"
+    "CREATE TABLE signin_names ("
+    "  name_hash TEXT PRIMARY KEY,"
+    "  failures BIGINT NOT NULL,"
+    "  last_ms BIGINT NOT NULL);"
+    "CREATE INDEX signin_names_by_time ON signin_names(last_ms);"
+    "CREATE TABLE signin_addresses ("
+    "  address TEXT NOT NULL,"
+    "  name_hash TEXT NOT NULL,"
+    "  pending BIGINT NOT NULL,"
+    "  failed BIGINT NOT NULL,"
+    "  last_ms BIGINT NOT NULL,"
+    "  PRIMARY KEY (address, name_hash));"
+    "CREATE INDEX signin_addresses_by_time ON signin_addresses(last_ms);"
+    "ALTER TABLE tokens ADD COLUMN used_ms BIGINT;",
 };

@@ -1,7 +1,6 @@
 #include "service.h"
 
 #include <httplib.h>
-#include <openssl/ssl.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -19,6 +18,7 @@
 
 #include "db.h"
 #include "json/json.h"
+#include "net.h"
 #include "json/text_buffer.h"
 
 #include "service_internal.h"
@@ -26,7 +26,8 @@
 namespace {
 
 void do_health(const httplib::Request&, httplib::Response& res) {
-  if (!db_ping(svc->db)) return fail(res, 503, msg::storage);
+  // A database that does not answer within the second is as good as none to a load balancer.
+  if (!db_ping(svc->db, 800)) return fail(res, 503, msg::storage);
   answer(res, 200, "{\"status\":\"ok\",\"schema\":" + std::to_string(db_schema_version(svc->db)) + "}");
 }
 
@@ -69,8 +70,21 @@ int64_t steady_us() {
              std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
+// A log field as text that cannot pass for another field or line.
+std::string log_field(std::string_view v, size_t most, bool spaces = false) {
+  std::string out;
+  for (char c : v.substr(0, most)) {
+    unsigned char u = static_cast<unsigned char>(c);
+    bool shown = u > 0x20 ? (c != '"' && c != '\\' && u != 0x7F) : (spaces && c == ' ');
+    out += shown ? c : '?';
+  }
+  if (v.size() > most) out += "...";
+  return out;
+}
+
 // One line per request: time, client, method, path (never the query, headers or body),
-// status, answer bytes, milliseconds.
+// status, answer bytes, milliseconds. A request refused before it was understood shows the
+// connection's address and the start of what it sent.
 void access_log(const httplib::Request& req, const httplib::Response& res) {
   char when[32];
   std::time_t t = std::time(nullptr);
@@ -79,13 +93,23 @@ void access_log(const httplib::Request& req, const httplib::Response& res) {
   std::strftime(when, sizeof when, "%Y-%m-%dT%H:%M:%SZ", &tm);
   double ms = request_started_us ? (steady_us() - request_started_us) / 1000.0 : 0.0;
   request_started_us = 0;
-  std::string path = req.path.size() > 200 ? req.path.substr(0, 200) + "..." : req.path;
-  for (char& c : path)
-    if (static_cast<unsigned char>(c) < 0x21 || c == '"' || static_cast<unsigned char>(c) == 0x7F) c = '?';
-  std::string method = req.method.size() > 16 ? req.method.substr(0, 16) : req.method;
+  connection_note& note = current_connection();
+  if (res.get_header_value("Connection") == "close") note.close = true;
+  std::string who, what;
+  if (req.method.empty() || req.remote_addr.empty()) {
+    // Nothing more can be trusted about the connection's stream: end it.
+    note.close = true;
+    who = log_field(note.peer.empty() ? "-" : note.peer, 64);
+    std::string_view line = note.first_line;
+    size_t q = line.find('?');
+    if (q != std::string_view::npos) line = line.substr(0, q);  // never a query
+    what = "(refused) " + log_field(line, 120, true);
+  } else {
+    who = log_field(client_address(req), 64);
+    what = log_field(req.method, 16) + " " + log_field(req.path, 200);
+  }
   std::lock_guard<std::mutex> g(log_lock);
-  std::printf("%s %s \"%s %s\" %d %zu %.1fms\n", when, client_address(req).c_str(), method.c_str(),
-              path.c_str(), res.status, res.body.size(), ms);
+  std::printf("%s %s \"%s\" %d %zu %.1fms\n", when, who.c_str(), what.c_str(), res.status, res.body.size(), ms);
   std::fflush(stdout);
 }
 
@@ -104,7 +128,12 @@ const char* message_for(int status) {
 // The listening socket, as the library made it (for its backlog, see service_run).
 int listening = -1;
 
-void configure(httplib::Server& srv, const service_config& cfg) {
+// A body length as the standard writes it: digits only, and no more than fit.
+bool plain_length(const std::string& v) {
+  return !v.empty() && v.size() <= 18 && v.find_first_not_of("0123456789") == std::string::npos;
+}
+
+void configure(httplib::Server& srv) {
   // The library's default would be SO_REUSEPORT, which lets a second service on the same
   // port take half of the connections: a mistake in a deployment must fail loudly instead.
   srv.set_socket_options([](int sock) {
@@ -112,22 +141,24 @@ void configure(httplib::Server& srv, const service_config& cfg) {
     setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
     listening = sock;
   });
-  int threads = cfg.threads;
-  srv.new_task_queue = [threads] { return new httplib::ThreadPool(static_cast<size_t>(threads)); };
   srv.set_payload_max_length(body_limit);
-  srv.set_read_timeout(10, 0);
-  srv.set_write_timeout(10, 0);
-  srv.set_keep_alive_timeout(5);
-  srv.set_keep_alive_max_count(1000);
-  srv.set_tcp_nodelay(true);
   srv.set_pre_routing_handler([](const httplib::Request& req, httplib::Response& res) {
     request_started_us = steady_us();
-    // Chunked bodies would slip past the size limit; every client we serve sends a length.
-    if (req.has_header("Transfer-Encoding")) {
-      fail(res, 411, msg::need_length);
+    // A refusal here leaves the body unread: the connection ends with the answer, so the
+    // body can never be taken for a next request.
+    auto refuse = [&](int status, const char* message) {
+      fail(res, status, message);
       res.set_header("Connection", "close");
       return httplib::Server::HandlerResponse::Handled;
-    }
+    };
+    // Chunked bodies would slip past the size limit; every client we serve sends a length.
+    if (req.has_header("Transfer-Encoding")) return refuse(411, msg::need_length);
+    size_t lengths = req.get_header_value_count("Content-Length");
+    if (lengths > 1 || (lengths == 1 && !plain_length(req.get_header_value("Content-Length"))))
+      return refuse(400, msg::bad_request);
+    bool takes_body = req.method == "POST" || req.method == "PUT" || req.method == "PATCH" || req.method == "DELETE";
+    if (!takes_body && lengths == 1 && req.get_header_value("Content-Length") != "0")
+      return refuse(400, msg::bad_request);
     return httplib::Server::HandlerResponse::Unhandled;
   });
   srv.Get(".*", dispatch);
@@ -161,12 +192,14 @@ int service_run(const service_config& cfg) {
   s.cfg = cfg;
   svc = &s;
   umask(077);
-  s.by_name.free = s.by_address.free = cfg.free_failures;
-  s.by_name.limit = cfg.max_failures;
-  s.by_address.limit = cfg.max_failures_per_address;
-  // A whole classroom may share one address behind NAT: no slowing there, only the limit.
-  s.by_address.free = cfg.max_failures_per_address;
-  s.by_name.lockout_ms = s.by_address.lockout_ms = int64_t{cfg.lockout_seconds} * 1000;
+  // SIGTERM and SIGINT end the service in order: stop accepting, finish what runs, close.
+  // Blocked before any thread starts, so only the waiter below ever takes them.
+  sigset_t stops;
+  sigemptyset(&stops);
+  sigaddset(&stops, SIGTERM);
+  sigaddset(&stops, SIGINT);
+  pthread_sigmask(SIG_BLOCK, &stops, nullptr);
+  signal(SIGPIPE, SIG_IGN);
   s.registrations.free = s.registrations.limit = cfg.max_registrations_per_address;
   s.registrations.lockout_ms = 3600 * 1000;
 
@@ -191,21 +224,33 @@ int service_run(const service_config& cfg) {
     return 1;
   }
 
-  bool tls = !cfg.tls_cert.empty();
-  std::unique_ptr<httplib::Server> srv;
-  if (tls) {
-    auto ssl = std::make_unique<httplib::SSLServer>(cfg.tls_cert.c_str(), cfg.tls_key.c_str());
-    if (!ssl->is_valid()) {
-      std::fprintf(stderr, "tavrin-cloud: 无法读取 TLS 证书或私钥。\n");
-      db_close(s.db);
-      return 1;
-    }
-    SSL_CTX_set_min_proto_version(ssl->ssl_context(), TLS1_2_VERSION);
-    srv = std::move(ssl);
-  } else {
-    srv = std::make_unique<httplib::Server>();
+  std::string why;
+  std::vector<std::string> notes;
+  if (!canonicalise_stored_names(s.db, &why, &notes)) {
+    std::fprintf(stderr, "tavrin-cloud: 无法更新已有账号的用户名索引：%s\n", why.c_str());
+    db_close(s.db);
+    return 1;
   }
-  configure(*srv, cfg);
+
+  bool tls = !cfg.tls_cert.empty();
+  SSL_CTX* ctx = nullptr;
+  if (tls && !(ctx = tls_context(cfg.tls_cert, cfg.tls_key, &why))) {
+    std::fprintf(stderr, "tavrin-cloud: 无法启用 HTTPS：%s。\n", why.c_str());
+    db_close(s.db);
+    return 1;
+  }
+  net_limits limits;
+  limits.head_timeout_ms = cfg.head_timeout * 1000;
+  limits.request_timeout_ms = std::max(cfg.request_timeout, cfg.head_timeout) * 1000;
+  limits.idle_timeout_ms = cfg.idle_timeout * 1000;
+  limits.per_address = cfg.max_connections_per_address;
+  // Behind our own reverse proxy every client arrives from it.
+  limits.exempt_loopback = cfg.trust_proxy;
+  auto srv = std::make_unique<guarded_server>(limits, cfg.threads, ctx);
+  configure(*srv);
+  // What the Keep-Alive header tells clients (the connection loop itself enforces both).
+  srv->set_keep_alive_timeout(cfg.idle_timeout);
+  srv->set_keep_alive_max_count(static_cast<size_t>(limits.requests_per_connection));
 
   int port = cfg.port;
   if (port == 0) port = srv->bind_to_any_port(cfg.host);
@@ -219,13 +264,6 @@ int service_run(const service_config& cfg) {
   // (and with SYN cookies the extra clients are reset). Listening again only raises it.
   if (listening >= 0) ::listen(listening, 1024);
 
-  // SIGTERM and SIGINT end the service in order: stop accepting, finish what runs, close.
-  sigset_t stops;
-  sigemptyset(&stops);
-  sigaddset(&stops, SIGTERM);
-  sigaddset(&stops, SIGINT);
-  pthread_sigmask(SIG_BLOCK, &stops, nullptr);
-  signal(SIGPIPE, SIG_IGN);
   std::atomic<bool> finished{false};
   std::thread waiter([&] {
     int sig = 0;
@@ -241,6 +279,7 @@ int service_run(const service_config& cfg) {
   std::string shown = cfg.host.find(':') != std::string::npos ? "[" + cfg.host + "]" : cfg.host;
   std::printf("tavrin-cloud 已启动：%s://%s:%d （%s）\n", tls ? "https" : "http", shown.c_str(), port,
               db_pool_kind(s.db) == db_kind::postgresql ? "PostgreSQL" : "SQLite");
+  for (const std::string& n : notes) std::printf("%s\n", n.c_str());
   std::fflush(stdout);
   srv->listen_after_bind();
   finished = true;

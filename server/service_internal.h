@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "auth.h"
 #include "db.h"
@@ -24,9 +25,11 @@ namespace msg {
 inline const char* const not_json = "请求内容不是有效的 JSON 对象。";
 inline const char* const bad_request = "请求格式无效。";
 inline const char* const need_credentials = "请填写用户名和密码。";
-inline const char* const bad_name = "用户名需为 1 到 127 个字节的文字，不能包含控制字符。";
+inline const char* const bad_name =
+    "用户名需为 1 到 127 个字节的文字，至少含一个可见字符，不能包含控制字符、格式字符或特殊空格。";
 inline const char* const bad_password = "密码长度需为 8 到 1024 个字节。";
 inline const char* const name_taken = "该用户名已被注册。";
+inline const char* const name_alike = "该用户名与已有的用户名看起来几乎一样，容易被认错，请换一个。";
 inline const char* const wrong_login = "用户名或密码错误。";
 inline const char* const need_recovery = "请填写用户名、恢复码和新密码。";
 inline const char* const wrong_recovery = "用户名或恢复码错误。";
@@ -36,6 +39,7 @@ inline const char* const bad_revision = "同步版本号必须是整数。";
 inline const char* const bad_state = "进度数据必须是 JSON 对象。";
 inline const char* const too_large = "请求内容过大，上限为 4 MiB。";
 inline const char* const state_too_large = "进度数据过大，请精简后再同步。";
+inline const char* const too_complex = "请求内容包含的数据项过多。";
 inline const char* const too_many = "尝试次数过多，请稍后再试。";
 inline const char* const no_method = "不支持该请求方法。";
 inline const char* const no_route = "接口不存在。";
@@ -47,7 +51,6 @@ inline const char* const storage = "数据库暂时不可用，请稍后再试�
 struct service {
   service_config cfg;
   db_pool* db = nullptr;
-  attempt_limiter by_name, by_address;
   attempt_limiter registrations;  // per client address, an hour's window
 };
 extern service* svc;
@@ -60,7 +63,9 @@ void fail(httplib::Response& res, int status, const char* message);  // {"error"
 
 bool valid_utf8(std::string_view s);
 // The parsed body; its root is an object. Answers 400 and returns false otherwise.
-bool parse_body(const httplib::Request& req, httplib::Response& res, json_doc* doc);
+// Answers 413 with too_many_values when the body holds more values than the parser takes.
+bool parse_body(const httplib::Request& req, httplib::Response& res, json_doc* doc,
+                const char* too_many_values = msg::too_complex);
 // A string member, or nullopt when it is missing, not a string, or holds a NUL.
 std::optional<std::string> text_member(const json_doc* doc, const char* key);
 
@@ -70,6 +75,10 @@ std::string client_address(const httplib::Request& req);
 // nullopt when there is none. digest_out receives the token's digest.
 std::optional<std::string> signed_in(const httplib::Request& req, httplib::Response& res,
                                      std::string* digest_out = nullptr);
+
+// Gives accounts stored before names had a canonical form theirs (at start).
+// notes: one line for each account that now shares its canonical name with an older one.
+bool canonicalise_stored_names(db_pool* db, std::string* err, std::vector<std::string>* notes);
 
 // Routes
 void do_register(const httplib::Request& req, httplib::Response& res);

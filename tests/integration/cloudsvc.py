@@ -16,7 +16,8 @@ Pieces:
 - svc.request(method, path, body=None, token=None, headers=None) -> Reply(status, headers,
   body, json()); body may be a dict (sent as JSON), str or bytes.
 - Postgres.start(folder) / pg.new_database() -> "postgresql://..." / pg.stop(). As root the
-  server runs as the `postgres` user (PostgreSQL refuses to run as root).
+  server runs as the `postgres` user (PostgreSQL refuses to run as root). pg.pause() /
+  pg.unpause() freeze and thaw its processes (a database that stops answering).
 """
 from __future__ import annotations
 
@@ -212,6 +213,36 @@ class Postgres:
         self._run(self.as_user, PG_BIN / "pg_ctl", "-D", self.folder / "data", "-l", self.folder / "server.log",
                   "-w", "-t", "120", "start", "-o",
                   f"-p {self.port} -k {self.folder} -c listen_addresses=127.0.0.1 -c max_connections=200")
+
+    def _processes(self):
+        pid = int((self.folder / "data" / "postmaster.pid").read_text().split()[0])
+        pids = [pid]
+        for entry in Path("/proc").iterdir():
+            if entry.name.isdigit():
+                try:
+                    stat = (entry / "stat").read_text()
+                except OSError:
+                    continue
+                if int(stat.rsplit(")", 1)[1].split()[1]) == pid:
+                    pids.append(int(entry.name))
+        return pids
+
+    def pause(self):
+        """Freezes every process of the server (a stalled database: connections stay open,
+        nothing answers) until unpause()."""
+        for pid in reversed(self._processes()):
+            self._signal(pid, signal.SIGSTOP)
+
+    def unpause(self):
+        for pid in self._processes():
+            self._signal(pid, signal.SIGCONT)
+
+    @staticmethod
+    def _signal(pid, sig):
+        try:
+            os.kill(pid, sig)
+        except ProcessLookupError:  # a backend that ended meanwhile
+            pass
 
     def stop(self):
         self.halt()
