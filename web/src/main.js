@@ -8,7 +8,7 @@ import {
   isPassed, seenTips, noteTips,
 } from './lib/progress.js';
 import { createEditor, FONT_SIZES } from './lib/editor.js';
-import { hintsFor } from './lib/diagnostics.js';
+import { adviceFor, parseDiagnostics } from './lib/diagnostics.js';
 import { inDesktop, post, listen, saveFile } from './lib/bridge.js';
 import { setupFilters, renderList } from './views/list.js';
 import { renderStatement, onTrySample } from './views/statement.js';
@@ -268,11 +268,14 @@ async function runOwnInput(input) {
   const q = app.current;
   setBusy('运行中…');
   tryBusy('编译并运行中…');
-  const { data } = await call('/api/run', { method: 'POST', body: { code: editor.code, lang: app.lang, input } });
+  const code = editor.code;
+  const lang = app.lang;
+  const { data } = await call('/api/run', { method: 'POST', body: { code, lang, input } });
   setBusy('');
   if (data.error === NO_SERVICE) showStopped();
   if (!data.error) noteDay(q.id);
-  showTry(data, (line, col) => editor.goTo(line, col));
+  showTry(data, (line, col) => editor.goTo(line, col), { code, lang });
+  if (typeof data.diagnostics === 'string' && app.current === q) markCompile(parseDiagnostics(data.diagnostics), code, lang);
 }
 
 // The next exercise in the list's order that is not passed yet (wrapping round).
@@ -284,6 +287,13 @@ function nextExercise(q) {
     if (!isPassed(cand.id)) return cand;
   }
   return null;
+}
+
+// The editor marks the messages of the latest compile while its code is on screen.
+function markCompile(diags, code, lang) {
+  const shown = diags.filter((d) => d.severity !== 'note');
+  const advice = adviceFor(shown, code, lang);
+  editor.showDiagnostics(lang === app.lang ? shown.map((d, k) => ({ ...d, line: advice[k].line, col: advice[k].col, hint: advice[k].hint })) : [], code);
 }
 
 function showResult(entry) {
@@ -310,11 +320,7 @@ function showResult(entry) {
       confirm: (title, text, yes) => ask(title, text, [{ label: yes, value: true, primary: true }, { label: '再想想', value: false }]),
       onSawSolution: () => { const r = record(id, true); r.sawSolution = (r.sawSolution || 0) + 1; changed(); },
     });
-    if (entry.lang === app.lang) {
-      const shown = diags.filter((d) => d.severity !== 'note');
-      const hints = hintsFor(shown);
-      editor.showDiagnostics(shown.map((d, k) => ({ ...d, hint: hints[k] })));
-    }
+    markCompile(diags, entry.code || '', entry.lang);
     badge.textContent = v.status === 'compile_error' ? '编译错误' : `${v.passed}/${v.total}`;
     badge.className = 'badge ' + (v.status === 'accepted' ? 'badge-good' : 'badge-bad');
   }

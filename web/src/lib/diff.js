@@ -2,7 +2,7 @@
 // difference most likely means. Outputs are compared the way the judge does:
 // as whitespace-separated tokens, so layout alone never counts as a difference.
 
-import { FULL_TO_HALF, hasLoop } from './codecheck.js';
+import { FULL_TO_HALF, hasLoop, writesOutput } from './codecheck.js';
 import { numberOf, sameToken } from './equal.js';
 
 const SPACE = /[\t\n\v\f\r ]/;
@@ -115,7 +115,10 @@ export function firstDifference(expectedText, actualText, compare = 'tokens', { 
 
   if (!a && actual.length === 0) {
     result.kind = 'empty';
-    result.note = '程序没有输出任何内容。检查是否忘了 printf，或程序在输出前就结束了。';
+    // With an output call in the code, "forgot printf" would send the learner the wrong way.
+    result.note = code && writesOutput(code)
+      ? '程序没有输出任何内容。代码里有输出语句却什么也没输出：程序多半在输出之前就出了错或提前结束了（例如数组越界写坏了内存、提前 return），或者输出的那一行根本没有执行到。'
+      : '程序没有输出任何内容。检查是否忘了 printf，或程序在输出前就结束了。';
   } else if (!a) {
     const newLine = i === 0 || expected[i - 1].line < e.line;
     result.kind = 'missing';

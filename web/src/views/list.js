@@ -13,11 +13,13 @@ export function exerciseState(id) {
   const r = record(id);
   if (!r) return 'new';
   if (r.best === 'accepted') return 'passed';
-  if (r.attempts > 0 || Object.values(r.drafts || {}).some((d) => d)) return 'tried';
+  if (r.attempts > 0) return 'tried';
+  // Code written but never submitted: nothing has failed yet.
+  if (Object.values(r.drafts || {}).some((d) => d)) return 'started';
   return 'new';
 }
 
-const STATE_LABEL = { passed: '已通过', tried: '做过没通过', new: '还没开始' };
+export const STATE_LABEL = { passed: '已通过', tried: '提交过没通过', started: '写了代码还没提交', new: '还没开始' };
 
 export function setupFilters(onChange) {
   const topic = $('#filter-topic');

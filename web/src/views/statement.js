@@ -2,7 +2,7 @@
 
 import { $, el, clear } from '../lib/dom.js';
 import { TOPIC_NAME, questionLang } from '../lib/bank.js';
-import { stars, exerciseState } from './list.js';
+import { stars, exerciseState, STATE_LABEL } from './list.js';
 import { record } from '../lib/progress.js';
 
 // `code` spans inside exercise texts; everything else stays plain text.
@@ -44,7 +44,7 @@ export function renderStatement(q) {
     el('span', { class: 'chip', text: `${q.topic} · ${TOPIC_NAME.get(q.topic) || '其他'}` }),
     el('span', { class: 'chip chip-stars', text: stars(q.stars), title: `难度 ${q.stars} 星` }),
     el('span', { class: 'chip', text: questionLang(q) === 'cpp' ? 'C++11' : 'C99' }),
-    el('span', { class: 'chip chip-' + state, text: state === 'passed' ? '✓ 已通过' : state === 'tried' ? '做过没通过' : '还没开始' }),
+    el('span', { class: 'chip chip-' + state, text: state === 'passed' ? '✓ 已通过' : STATE_LABEL[state] }),
     r && r.attempts ? el('span', { class: 'chip', text: `提交过 ${r.attempts} 次` }) : null);
   host.append(el('h2', { class: 'st-title', text: q.title || q.id }), meta,
     section('情境', q.scenario), section('要求', q.task), section('输入', q.input),
