@@ -192,13 +192,15 @@ test('full-width punctuation in code is marked in the editor with a one-click fi
   await setCode(page, code);
   await page.click('#submit');
   await page.waitForSelector('.verdict-compile_error', { timeout: 60000 });
-  // The editor takes the compiler's marks in a moment; hover until the line's tip has them.
+  // The editor takes the compiler's marks with the verdict; hover until the line's tip has them
+  // (on a busy machine the tooltip can take its time, so each try waits for it to be drawn).
   const tip = await waitFor(async () => {
     await page.mouse.move(0, 0);
+    await page.locator('.cm-tooltip-hover').waitFor({ state: 'detached', timeout: 10000 }).catch(() => {});
     await page.hover('.cm-gutter-lint .cm-lint-marker-error');
-    const text = await page.waitForSelector('.cm-tooltip', { timeout: 5000 }).then((t) => t.textContent()).catch(() => '');
+    const text = await page.waitForSelector('.cm-tooltip', { timeout: 10000 }).then((t) => t.textContent()).catch(() => '');
     return text.includes('stray') ? text : null;
-  }, 15000, 'the compiler\'s marks in the editor');
+  }, 90000, 'the compiler\'s marks in the editor');
   assert.equal(tip.split('代码里有中文符号').length - 1, 1, tip);
   assert.deepEqual(problems, []);
   await page.close();

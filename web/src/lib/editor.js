@@ -12,7 +12,7 @@ import {
 import { searchKeymap, highlightSelectionMatches, search } from '@codemirror/search';
 import { closeBrackets, closeBracketsKeymap, autocompletion, completionKeymap } from '@codemirror/autocomplete';
 import { lintGutter, linter, forceLinting } from '@codemirror/lint';
-import { fullWidthInCode } from './codecheck.js';
+import { fullWidthInCode, codeOnly } from './codecheck.js';
 import { cpp } from '@codemirror/lang-cpp';
 import { tags as t } from '@lezer/highlight';
 
@@ -44,6 +44,28 @@ const typeOverSelection = EditorView.domEventHandlers({
     view.dispatch(view.state.replaceSelection(event.data), { userEvent: 'input.type', scrollIntoView: true });
     return true;
   },
+});
+
+// "}" typed on an empty line just above a "}" the editor put there itself (after "{" and
+// Enter) steps over that brace instead of adding a second one, when one more "}" would
+// leave more closing braces than opening ones.
+function braceCount(text) {
+  let open = 0;
+  let close = 0;
+  for (const c of codeOnly(text)) { if (c === '{') open++; else if (c === '}') close++; }
+  return open - close;
+}
+const stepOverBrace = EditorView.inputHandler.of((view, from, to, text) => {
+  if (text !== '}' || from !== to || view.state.readOnly || view.state.selection.ranges.length > 1) return false;
+  const doc = view.state.doc;
+  const line = doc.lineAt(from);
+  if (line.text.trim() !== '' || line.number >= doc.lines) return false;
+  const next = doc.line(line.number + 1);
+  if (next.text.trim() !== '}' || braceCount(doc.toString()) > 0) return false;
+  const brace = next.from + next.text.indexOf('}');
+  view.dispatch({ changes: { from: line.from, to: next.from }, selection: { anchor: brace + 1 - (next.from - line.from) },
+    userEvent: 'input.type', scrollIntoView: true });
+  return true;
 });
 
 // The code font, sized by the learner. CodeMirror's own base theme names a
@@ -153,7 +175,7 @@ export function createEditor(parent, { onChange, onRun, onSubmit, onSave }) {
     wrapping.of([]),
     sizing.of(codeTheme(fontSize)),
     EditorView.contentAttributes.of({ 'aria-label': '代码编辑器', spellcheck: 'false', autocorrect: 'off', autocapitalize: 'off' }),
-    typeOverSelection,
+    typeOverSelection, stepOverBrace,
     EditorView.updateListener.of((u) => {
       if (u.docChanged && !u.transactions.some((tr) => tr.annotation(quiet))) onChange(u.state.doc.toString());
     }),
