@@ -100,9 +100,17 @@ test('compiler advice in the result: the line that lacks the semicolon, scope, a
   if (!opened) return;
   const { page, problems } = opened;
   await page.click('.exercise-item[data-id="sum"]');
+  let shot = true;
   for (const [code, title, hint] of ADVICE) {
     await setCode(page, code);
     await judgeNow(page);
+    if (shot) {
+      for (const viewport of [{ width: 800, height: 600 }, { width: 1366, height: 768 }]) {
+        await page.setViewportSize(viewport);
+        await page.screenshot({ path: join(SHOTS, `advice-semicolon-${viewport.width}x${viewport.height}.png`) });
+      }
+      shot = false;
+    }
     assert.match(await page.textContent('.verdict-status'), title, code);
     const first = await page.textContent('.diag-first');
     assert.match(first, hint, code);
