@@ -79,7 +79,7 @@ test('passing samples invite the full submission; a pass offers the next exercis
   const { page, problems } = opened;
   const v = await run(page, 'sum', SUM_REFERENCE, '#run-samples');
   assert.equal(v.title, '样例通过 1/1');
-  assert.match(await page.textContent('.verdict-actions'), /再用全部测试点检验/);
+  assert.match(await page.textContent('.verdict-actions'), /再点“提交”用全部测试点检验/);
   await page.click('#verdict-submit');
   await page.waitForSelector('.verdict-status:has-text("全部通过 4/4")', { timeout: 60000 });
   await page.click('#next-exercise');
