@@ -107,6 +107,10 @@ test('compiler advice in the result: the line that lacks the semicolon, scope, a
     if (shot) {
       for (const viewport of [{ width: 800, height: 600 }, { width: 1366, height: 768 }]) {
         await page.setViewportSize(viewport);
+        // A narrow window puts the list in its drawer; the picture waits until it has slid away.
+        await page.waitForFunction(() => getComputedStyle(document.querySelector('#exercise-sidebar')).visibility === 'visible'
+          ? getComputedStyle(document.querySelector('#exercise-sidebar')).transform === 'none'
+          : true);
         await page.screenshot({ path: join(SHOTS, `advice-semicolon-${viewport.width}x${viewport.height}.png`) });
       }
       shot = false;
