@@ -173,6 +173,9 @@ test('layout from 800×600 to 1920×1080, at 100 % and 150 %: every control in v
       await page.screenshot({ path: join(SHOTS, `practice-${tag}-list.png`) });
       await page.keyboard.press('Escape');
       assert.equal(await page.getAttribute('#toggle-list', 'aria-expanded'), 'false');
+      await page.click('#toggle-list');
+      await page.click('.cm-content', { position: { x: 200, y: 200 } });
+      assert.equal(await page.getAttribute('#toggle-list', 'aria-expanded'), 'false', 'a press outside closes the drawer');
     } else {
       assert.equal(await page.isVisible('#toggle-list'), false);
       for (const sel of ['#exercise-list', '#search']) await inside(sel);

@@ -666,6 +666,10 @@ function wire() {
   document.addEventListener('keydown', (e) => {
     if (e.key === 'Escape' && document.body.classList.contains('list-open')) { showList(false); $('#toggle-list').focus(); }
   });
+  // A press anywhere outside the open drawer closes it.
+  document.addEventListener('pointerdown', (e) => {
+    if (document.body.classList.contains('list-open') && !e.target.closest('#exercise-sidebar, #toggle-list')) showList(false);
+  });
   for (const b of document.querySelectorAll('.tabs [data-view]')) b.addEventListener('click', () => showView(b.dataset.view));
   for (const b of document.querySelectorAll('.lang-switch [data-lang]')) b.addEventListener('click', () => switchLang(b.dataset.lang));
   $('#tab-statement').addEventListener('click', () => selectPane('statement'));
