@@ -662,7 +662,10 @@ function wire() {
   $('#toggle-theme').addEventListener('click', () => { setting('theme', setting('theme') === 'dark' ? 'light' : 'dark'); applyLook(); });
   setupFilters(refreshList);
   setupListKeys((id, how) => openExercise(id, how));
-  $('#toggle-list').addEventListener('click', () => showList(!document.body.classList.contains('list-open')));
+  $('#toggle-list').addEventListener('click', () => {
+    if (app.view !== 'practice') { showView('practice'); showList(true); return; }
+    showList(!document.body.classList.contains('list-open'));
+  });
   document.addEventListener('keydown', (e) => {
     if (e.key === 'Escape' && document.body.classList.contains('list-open')) { showList(false); $('#toggle-list').focus(); }
   });
