@@ -186,6 +186,12 @@ test('layout from 800×600 to 1920×1080, at 100 % and 150 %: every control in v
     assert.ok(fonts.length >= 2, `fonts loaded: ${fonts}`);
     await page.click('#nav-progress');
     await page.screenshot({ path: join(SHOTS, `progress-${tag}.png`) });
+    if (screen.drawer) {
+      await page.click('#toggle-list');
+      assert.ok(await page.isVisible('#view-practice'), `the list button leads back to practice at ${tag}`);
+      assert.equal(await page.getAttribute('#toggle-list', 'aria-expanded'), 'true');
+      await page.keyboard.press('Escape');
+    }
     await page.click('#nav-bank');
     await page.screenshot({ path: join(SHOTS, `bank-${tag}.png`) });
     assert.deepEqual(problems, []);
