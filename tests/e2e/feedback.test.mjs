@@ -170,6 +170,7 @@ test('output before a crash: shown when it left the program, explained when it w
     await judgeNow(page);
     const detail = await page.textContent('.case-detail:not([hidden])');
     if (c.lost) {
+      await page.screenshot({ path: join(SHOTS, 'verdict-lost-output-1366x768.png') });
       assert.match(detail, /程序崩溃前没有留下输出/, c.name);
       assert.doesNotMatch(detail, /下面是程序崩溃前已经输出的内容/, c.name);
     } else {
