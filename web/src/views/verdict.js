@@ -268,7 +268,7 @@ function crashNotes(c, ctx) {
 export function lostOutputNote() {
   return el('p', { class: 'case-note lost-output' }, el('strong', { text: '程序崩溃前没有留下输出。' }),
     'printf 的内容先放在程序自己的缓冲区里，攒够了或程序正常结束时才真正写出；程序一崩溃，缓冲区里的内容就丢了。'
-    + '评测和自测时输出不是直接显示在屏幕上，行末的 \\n 也不会让它立刻写出。调试时在 printf 后面加一句 fflush(stdout);，'
+    + '评测和自测时输出不是直接显示在屏幕上，行末的 \\n 也不会让它立刻写出。调试时在 printf 后面加一句 fflush(stdout); '
     + '就能看到程序崩溃前运行到了哪里。');
 }
 
