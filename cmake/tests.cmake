@@ -77,6 +77,15 @@ if(web_unit_tests AND NOT WIN32 AND NOT TAVRIN_SANITIZE)
     WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}/tests/web)
   set_tests_properties(web.unit PROPERTIES LABELS unit TIMEOUT 300)
 endif()
+# The compiler-advice table against the Windows-hosted GCC under Wine: set TAVRIN_WINDOWS_GCC_BIN
+# to the folder holding gcc.exe and g++.exe (the toolchain the Windows program ships with).
+set(TAVRIN_WINDOWS_GCC_BIN "" CACHE PATH "folder of the Windows-hosted gcc.exe/g++.exe for the advice table under Wine")
+if(WIN32 AND TAVRIN_WINDOWS_GCC_BIN)
+  add_test(NAME web.advice.windows COMMAND node --test ${PROJECT_SOURCE_DIR}/tests/web/advice.test.mjs
+    WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}/tests/web)
+  set_tests_properties(web.advice.windows PROPERTIES LABELS unit TIMEOUT 900
+    ENVIRONMENT "TAVRIN_ADVICE_CC=wine ${TAVRIN_WINDOWS_GCC_BIN}/gcc.exe;TAVRIN_ADVICE_CXX=wine ${TAVRIN_WINDOWS_GCC_BIN}/g++.exe")
+endif()
 
 # The page in a real browser (Linux lane): each tests/e2e/*.test.mjs is a test of its own under
 # node's test runner, so that the files share the machine's cores with the other suites. They

@@ -125,7 +125,9 @@ test('after a command-line import the page carries the listed pass marks and cle
     assert.deepEqual(await passedIds(page), ['greet']);
     await waitFor(() => app.readState()?.records?.sum && app.readState().records.sum.best !== 'accepted', 10000, 'the saved progress');
     assert.equal(app.readState().records.greet.basis, judgingBasis(next.questions[2]));
-    // The list is handed out once; a reload keeps what was decided.
+    // The list is handed out once; a reload keeps what was decided. The reload waits for the
+    // page's last save to land, or the browser would report the save it cut short.
+    await waitFor(async () => (await page.textContent('#save-state')) === '已自动保存', 20000, 'the page saved');
     await page.reload();
     await page.waitForSelector('body.ready');
     assert.deepEqual(await passedIds(page), ['greet']);

@@ -209,3 +209,39 @@ test('a page follows a sign-in made elsewhere when it comes back to the front', 
   assert.deepEqual(problems, []);
   await page.close();
 });
+
+test('the account window: practice needs no account, the address is checked in Chinese, a failed sign-in keeps the name', async () => {
+  const app = await startProgram(makeFolder({ bank: smallBank() }), { env: { XDG_CONFIG_HOME: join(work, 'pc3-config') } });
+  try {
+    const { page, problems } = await openPage(browser, app.url);
+    await page.click('#cloud-account');
+    await page.waitForSelector('#cloud-dialog[open]');
+    assert.match(await page.textContent('#cloud-no-account'), /练习不需要账号/);
+    // address typed, what the window says (always Chinese, never the browser's own bubble)
+    for (const [typed, said] of [['', /请填写服务地址/], ['sync.example.edu.cn', /要以 https:\/\/ 开头/], ['ftp://x', /要以 https:\/\/ 开头/]]) {
+      await page.fill('#cloud-server', typed);
+      await page.click('#cloud-save-server');
+      await page.waitForSelector('.cloud-error');
+      assert.match(await page.textContent('.cloud-error'), said, typed);
+      assert.equal(await page.inputValue('#cloud-server'), typed, 'the address stays for correcting');
+      assert.equal(await page.$eval('#cloud-server', (i) => i.validationMessage), '');
+    }
+    await page.fill('#cloud-server', service.url);
+    await page.click('#cloud-save-server');
+    await page.waitForSelector('#cloud-username');
+    await page.click('#cloud-submit');
+    assert.match(await page.textContent('.cloud-error'), /请填写用户名/);
+    await page.fill('#cloud-username', 'nobody-here');
+    await page.fill('#cloud-password', 'not the password');
+    await page.click('#cloud-submit');
+    await waitFor(async () => /\S/.test(await page.textContent('.cloud-error').catch(() => '')) && !(await page.isDisabled('#cloud-submit')), 30000, 'the refusal');
+    assert.doesNotMatch(await page.textContent('.cloud-error'), /请填写/);
+    assert.equal(await page.inputValue('#cloud-username'), 'nobody-here', 'the name stays after a failed sign-in');
+    assert.equal(await page.inputValue('#cloud-password'), '');
+    await page.screenshot({ path: join(SHOTS, 'account-failed-sign-in-1366x768.png') });
+    assert.deepEqual(problems.filter((p) => !/401|403|status of 4/.test(p)), []);
+    await page.close();
+  } finally {
+    await app.stop();
+  }
+});

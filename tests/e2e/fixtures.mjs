@@ -43,3 +43,21 @@ export function verdictBank() {
   );
   return bank;
 }
+
+// Questions for the feedback screens: a sample whose one line is long, and a first start
+// where the bank opens with a C++ exercise of topic 1.
+export function feedbackBank() {
+  const bank = verdictBank();
+  const wide = Array.from({ length: 30 }, (_, i) => (i + 1).toFixed(6)).join(' ') + '\n';
+  bank.questions.push(question('wide', 5, 1, '一行小数', '#include <stdio.h>\nint main(void)\n{\n    int i;\n    for (i = 1; i <= 30; i++) printf(i < 30 ? "%f " : "%f\\n", (double)i);\n    return 0;\n}\n',
+    [['', wide], ['', wide], ['', wide]]));
+  return bank;
+}
+
+export function firstStartBank() {
+  const bank = smallBank('起步题库');
+  const cpp = bank.questions.find((q) => q.id === 'max2');
+  cpp.topic = 1;
+  bank.questions = [cpp, bank.questions.find((q) => q.id === 'sum'), bank.questions.find((q) => q.id === 'greet')];
+  return bank;
+}

@@ -49,7 +49,7 @@ test('the reference answer is accepted; the pass is shown, counted and saved', a
   const v = await verdict(page);
   assert.equal(v.status, '全部通过 4/4');
   assert.equal(v.score, null);
-  assert.match(v.meta, /^提交评测 · C99/);
+  assert.match(v.meta, /^提交 · C99/);
   assert.deepEqual(v.rows.map((r) => r[1]), ['通过', '通过', '通过', '通过']);
   assert.match(await page.textContent('.suggestions'), /已通过当前全部测试/);
   assert.equal(await page.textContent('#result-badge'), '4/4');

@@ -111,7 +111,7 @@ test('drafts are kept per exercise and language, saved, and back after a reload'
   await page.waitForSelector('.dialog[open]');
   await page.click('.dialog button:has-text("打开之前的 C99 代码")');
   assert.equal(await editorText(page), cDraft);
-  assert.equal((await page.getAttribute(`.exercise-item[data-id="${a.id}"]`, 'class')).includes('state-tried'), true);
+  assert.equal((await page.getAttribute(`.exercise-item[data-id="${a.id}"]`, 'class')).includes('state-started'), true, 'an edited draft is started, not failed');
   assert.deepEqual(problems, []);
   await page.close();
 });
@@ -126,29 +126,144 @@ test('a draft typed just before leaving is still saved', async () => {
   await waitFor(() => app.readState()?.records?.[q.id]?.drafts?.c === code, 5000, 'the draft on disk');
 });
 
-test('layout at 1366×768 and 1920×1080: everything in view, no console errors', async () => {
-  for (const viewport of [{ width: 1366, height: 768 }, { width: 1920, height: 1080 }]) {
+// Screens schools have: CSS size and zoom. Below about 1100 CSS px the list is a drawer.
+const SCREENS = [
+  { width: 800, height: 600, zoom: 1, drawer: true },
+  { width: 1024, height: 768, zoom: 1, drawer: true },
+  { width: 900, height: 640, zoom: 1, drawer: true, name: 'desktop-minimum' },
+  { width: 1366, height: 768, zoom: 1, drawer: false },
+  { width: 1366, height: 768, zoom: 1.5, drawer: true },
+  { width: 1920, height: 1080, zoom: 1, drawer: false },
+];
+
+test('layout from 800×600 to 1920×1080, at 100 % and 150 %: every control in view, no console errors', async () => {
+  for (const screen of SCREENS) {
+    // A zoomed screen offers fewer CSS pixels: 1366×768 at 150 % is 911×512.
+    const viewport = { width: Math.floor(screen.width / screen.zoom), height: Math.floor(screen.height / screen.zoom) };
     const { page, problems } = await openPage(browser, app.url, { viewport });
-    const tag = `${viewport.width}x${viewport.height}`;
+    if (screen.zoom !== 1) {
+      const cdp = await page.context().newCDPSession(page);
+      await cdp.send('Emulation.setDeviceMetricsOverride', { ...viewport, deviceScaleFactor: screen.zoom, mobile: false });
+    }
+    const tag = screen.name || `${screen.width}x${screen.height}${screen.zoom !== 1 ? `-${screen.zoom * 100}pct` : ''}`;
     await page.screenshot({ path: join(SHOTS, `practice-${tag}.png`) });
-    for (const sel of ['#submit', '#run-samples', '#lang-c', '.cm-editor', '#exercise-list', '#statement', '#search']) {
-      const box = await page.locator(sel).boundingBox();
+    const inside = async (sel) => {
+      const box = await page.locator(sel).first().boundingBox();
       assert.ok(box && box.width > 0 && box.height > 0, `${sel} visible at ${tag}`);
-      assert.ok(box.x >= 0 && box.y >= 0 && box.x + box.width <= viewport.width + 1 && box.y + box.height <= viewport.height + 1, `${sel} inside ${tag}`);
+      assert.ok(box.x >= 0 && box.y >= 0 && box.x + box.width <= viewport.width + 1 && box.y + box.height <= viewport.height + 1,
+        `${sel} inside ${tag}: ${JSON.stringify(box)}`);
+      return box;
+    };
+    for (const sel of ['#submit', '#run-samples', '#lang-c', '#lang-cpp', '#reset-code', '#export-code', '.cm-editor', '#statement',
+      '#tab-statement', '#tab-result', '#tab-try', '#tab-history', '#nav-practice', '#nav-progress', '#nav-bank']) await inside(sel);
+    // The menu stays on one line.
+    for (const sel of ['#nav-practice', '#nav-progress', '#nav-bank', '#tab-history']) {
+      const box = await page.locator(sel).boundingBox();
+      assert.ok(box.height < 44, `${sel} on one line at ${tag} (${box.height}px)`);
     }
     const editorBox = await page.locator('.cm-editor').boundingBox();
-    assert.ok(editorBox.height > viewport.height * 0.6, 'the editor gets most of the height');
+    assert.ok(editorBox.width >= 300, `the editor is wide enough at ${tag} (${editorBox.width}px)`);
+    assert.ok(editorBox.height > viewport.height * 0.5, `the editor gets most of the height at ${tag}`);
+    if (screen.drawer) {
+      assert.equal(await page.isVisible('#exercise-sidebar'), false, `the list waits in its drawer at ${tag}`);
+      await page.click('#toggle-list');
+      await page.waitForFunction(() => getComputedStyle(document.querySelector('#exercise-sidebar')).transform === 'none');
+      await inside('#search');
+      await inside('.exercise-item');
+      await page.screenshot({ path: join(SHOTS, `practice-${tag}-list.png`) });
+      await page.keyboard.press('Escape');
+      assert.equal(await page.getAttribute('#toggle-list', 'aria-expanded'), 'false');
+      await page.click('#toggle-list');
+      await page.click('.cm-content', { position: { x: 200, y: 200 } });
+      assert.equal(await page.getAttribute('#toggle-list', 'aria-expanded'), 'false', 'a press outside closes the drawer');
+    } else {
+      assert.equal(await page.isVisible('#toggle-list'), false);
+      for (const sel of ['#exercise-list', '#search']) await inside(sel);
+    }
     const overflow = await page.evaluate(() => document.documentElement.scrollWidth - document.documentElement.clientWidth);
-    assert.equal(overflow, 0, 'no sideways scrolling');
+    assert.equal(overflow, 0, `no sideways scrolling at ${tag}`);
     const fonts = await page.evaluate(async () => { await document.fonts.ready; return [...document.fonts].filter((f) => f.status === 'loaded').map((f) => f.family); });
     assert.ok(fonts.length >= 2, `fonts loaded: ${fonts}`);
     await page.click('#nav-progress');
     await page.screenshot({ path: join(SHOTS, `progress-${tag}.png`) });
+    if (screen.drawer) {
+      await page.click('#toggle-list');
+      assert.ok(await page.isVisible('#view-practice'), `the list button leads back to practice at ${tag}`);
+      assert.equal(await page.getAttribute('#toggle-list', 'aria-expanded'), 'true');
+      await page.keyboard.press('Escape');
+    }
     await page.click('#nav-bank');
     await page.screenshot({ path: join(SHOTS, `bank-${tag}.png`) });
     assert.deepEqual(problems, []);
     await page.close();
   }
+});
+
+test('keyboard: the list is one tab stop with arrows, Enter opens and reads from the title, Ctrl+Enter submits', async () => {
+  const { page, problems } = await openPage(browser, app.url);
+  const focusIs = () => page.evaluate(() => {
+    const a = document.activeElement;
+    return a === document.body || !a ? 'body' : a.id || a.dataset.id || a.className;
+  });
+  const ids = await listedIds(page);
+  await page.focus('#filter-status');
+  await page.keyboard.press('Tab');
+  const start = await focusIs();
+  assert.ok(ids.includes(start), `Tab lands on an exercise (${start})`);
+  await page.keyboard.press('Tab');
+  assert.ok(!ids.includes(await focusIs()), 'a second Tab leaves the list');
+  await page.keyboard.press('Shift+Tab');
+  assert.equal(await focusIs(), start);
+  const at = ids.indexOf(start);
+  await page.keyboard.press('ArrowDown');
+  assert.equal(await focusIs(), ids[Math.min(at + 1, ids.length - 1)]);
+  await page.keyboard.press('End');
+  assert.equal(await focusIs(), ids[ids.length - 1]);
+  await page.keyboard.press('Home');
+  assert.equal(await focusIs(), ids[0]);
+  await page.keyboard.press('ArrowDown');
+  await page.keyboard.press('Enter');
+  assert.equal(await focusIs(), 'st-title', 'Enter opens the exercise and reads from its title');
+  assert.equal(await page.textContent('.st-title'), questions.find((q) => q.id === ids[1]).title);
+  assert.equal(await page.getAttribute(`.exercise-item[data-id="${ids[1]}"]`, 'aria-selected'), 'true');
+  // Clicking an exercise redraws the list; focus stays in it.
+  await page.click(`.exercise-item[data-id="${ids[0]}"]`);
+  assert.equal(await focusIs(), ids[0]);
+  await page.click('.cm-content');
+  await page.keyboard.press('Control+Enter');
+  await page.waitForSelector('#result .verdict-head, #result .verdict-error', { timeout: 90000 });
+  assert.notEqual(await focusIs(), 'body');
+  // Pressing the buttons from the keyboard: focus goes to the result, never to the page body.
+  for (const button of ['#run-samples', '#submit']) {
+    await page.focus(button);
+    await page.keyboard.press('Enter');
+    assert.notEqual(await focusIs(), 'body', button);
+    await page.waitForFunction(() => !document.querySelector('#submit').disabled, null, { timeout: 90000 });
+    assert.notEqual(await focusIs(), 'body', `${button} after the verdict`);
+  }
+  assert.deepEqual(problems, []);
+  await page.close();
+});
+
+// text typed into the editor, key by key, and the text it must leave.
+const TYPING = [
+  ['int main(void) {\nreturn 0;\n}', 'int main(void) {\n    return 0;\n}'],
+  ['{\n}', '{\n}'],
+  ['{}', '{}'],
+  ['{\n{\n}\n}', '{\n    {\n    }\n}'],
+];
+
+test('a } typed after the editor closed the { leaves one brace', async () => {
+  const { page } = await openPage(browser, app.url);
+  await page.click(`.exercise-item[data-id="${questions[0].id}"]`);
+  for (const [typed, want] of TYPING) {
+    await page.click('.cm-content');
+    await page.keyboard.press('Control+a');
+    await page.keyboard.press('Delete');
+    for (const ch of typed) await page.keyboard.press(ch === '\n' ? 'Enter' : ch);
+    assert.equal(await editorText(page), want, JSON.stringify(typed));
+  }
+  await page.close();
 });
 
 test('keyboard: focus is visible on controls', async () => {
@@ -253,6 +368,7 @@ test('in the desktop window: ready, saving before close, and file export through
     assert.deepEqual(await posted(), [{ type: 'ready' }]);
     assert.equal(await page.isVisible('#quit'), false, 'the window ends the program itself');
 
+    await page.click('.exercise-item[data-id="sum"]');
     await setCode(page, '// 关闭前的草稿\nint main(void) { return 0; }');
     await page.evaluate(() => window.__host('request-close'));
     await waitFor(async () => (await posted()).some((m) => m.type === 'close-ready'), 5000, 'close-ready');
@@ -275,6 +391,7 @@ test('the quit button ends the program after saving', async () => {
   const other = await startProgram(makeFolder({ bank: smallBank() }));
   try {
     const { page } = await openPage(browser, other.url);
+    await page.click('.exercise-item[data-id="sum"]');
     await setCode(page, 'int main(void) { return 0; } /* 退出前 */');
     await page.click('#quit');
     await page.click('.dialog .btn-primary');

@@ -165,6 +165,7 @@ test('a program that stopped under the page is said plainly, with the code offer
   const other = await startProgram(makeFolder({ bank: smallBank() }));
   try {
     const { page } = await openPage(browser, other.url);
+    await page.click('.exercise-item[data-id="sum"]');
     other.proc.kill('SIGTERM');
     await other.exited;
     await setCode(page, '#include <stdio.h>\nint main(void) { puts("停止后写的"); return 0; }\n');

@@ -111,7 +111,7 @@ test('submission history: kept across a restart, opened, compared with the code 
     await again.click('.exercise-item[data-id="sum"]');
     await again.click('#tab-history');
     const rows = await again.$$eval('.history-item .history-result', (r) => r.map((x) => x.textContent));
-    assert.deepEqual(rows, ['全部通过 4/4', '未通过（0/4）'], 'newest first');
+    assert.deepEqual(rows, ['全部通过 4/4', '答案错误 · 第 1 个测试点 · 未通过（0/4）'], 'newest first');
     await again.click('.history-item:nth-child(2) .history-open');
     assert.equal(await again.textContent('.history-item:nth-child(2) .history-code'), wrong);
     await again.click('.history-item:nth-child(2) .history-compare');

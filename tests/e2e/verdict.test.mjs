@@ -79,7 +79,7 @@ test('passing samples invite the full submission; a pass offers the next exercis
   const { page, problems } = opened;
   const v = await run(page, 'sum', SUM_REFERENCE, '#run-samples');
   assert.equal(v.title, '样例通过 1/1');
-  assert.match(await page.textContent('.verdict-actions'), /再用全部测试点检验/);
+  assert.match(await page.textContent('.verdict-actions'), /再点“提交”用全部测试点检验/);
   await page.click('#verdict-submit');
   await page.waitForSelector('.verdict-status:has-text("全部通过 4/4")', { timeout: 60000 });
   await page.click('#next-exercise');
@@ -192,13 +192,15 @@ test('full-width punctuation in code is marked in the editor with a one-click fi
   await setCode(page, code);
   await page.click('#submit');
   await page.waitForSelector('.verdict-compile_error', { timeout: 60000 });
-  // The editor takes the compiler's marks in a moment; hover until the line's tip has them.
+  // The editor takes the compiler's marks with the verdict; hover until the line's tip has them
+  // (on a busy machine the tooltip can take its time, so each try waits for it to be drawn).
   const tip = await waitFor(async () => {
     await page.mouse.move(0, 0);
+    await page.locator('.cm-tooltip-hover').waitFor({ state: 'detached', timeout: 10000 }).catch(() => {});
     await page.hover('.cm-gutter-lint .cm-lint-marker-error');
-    const text = await page.waitForSelector('.cm-tooltip', { timeout: 5000 }).then((t) => t.textContent()).catch(() => '');
+    const text = await page.waitForSelector('.cm-tooltip', { timeout: 10000 }).then((t) => t.textContent()).catch(() => '');
     return text.includes('stray') ? text : null;
-  }, 15000, 'the compiler\'s marks in the editor');
+  }, 90000, 'the compiler\'s marks in the editor');
   assert.equal(tip.split('代码里有中文符号').length - 1, 1, tip);
   assert.deepEqual(problems, []);
   await page.close();

@@ -155,6 +155,7 @@
   function fillDialog() {
     const s = cloud.status || { configured: false, loggedIn: false, server: '' };
     dialog.replaceChildren(h('h2', { id: 'cloud-title', text: '账号与云端同步' }));
+    if (!s.loggedIn) dialog.append(h('p', { class: 'cloud-note', id: 'cloud-no-account', text: '练习不需要账号：不登录时，进度保存在这台电脑上。登录只是为了在几台电脑之间同步进度。' }));
     if (recoveryShown) dialog.append(recoverySection());
     dialog.append(addressSection(s));
     if (s.configured && !s.loggedIn) dialog.append(signInSection());
@@ -182,9 +183,13 @@
       box.append(h('p', { class: 'cloud-note', text: s.server }));
       return box;
     }
-    const input = h('input', { id: 'cloud-server', type: 'url', value: typedServer !== null ? typedServer : s.server || '', placeholder: 'https://', autocomplete: 'off', spellcheck: 'false' });
-    const form = h('form', { onsubmit: async (e) => {
+    // Checked here, in Chinese: the browser's own checks would speak the browser's language.
+    const input = h('input', { id: 'cloud-server', type: 'text', inputmode: 'url', value: typedServer !== null ? typedServer : s.server || '', placeholder: 'https://', autocomplete: 'off', spellcheck: 'false' });
+    const form = h('form', { novalidate: true, onsubmit: async (e) => {
       e.preventDefault();
+      const typed = input.value.trim();
+      const wrong = !typed ? '请填写服务地址。' : !/^https?:\/\/[^\s/?#]+/i.test(typed) ? '服务地址要以 https:// 开头，例如 https://sync.example.edu.cn。' : '';
+      if (wrong) { typedServer = input.value; dialogError = wrong; fillDialog(); return; }
       busy(form, true);
       const data = await call('/api/cloud/config', JSON.stringify({ server: input.value.trim() }));
       busy(form, false);
@@ -197,12 +202,14 @@
     } }, h('label', { for: 'cloud-server', text: s.configured ? '学校或老师提供的同步服务地址' : NO_SERVICE_PROMPT + '请填写学校或老师提供的 HTTPS 地址' }),
     input, h('div', { class: 'cloud-row' }, h('button', { type: 'submit', class: 'btn', id: 'cloud-save-server', text: '保存地址' })));
     box.append(form);
-    if (!s.configured) box.append(errorLine() || '');
+    if (!s.configured || typedServer !== null) box.append(errorLine() || '');
     return box;
   }
 
+  // What was typed before a failed attempt (never the password): the form is drawn anew.
+  let typedName = '';
   function field(id, label, type, autocomplete) {
-    return [h('label', { for: id, text: label }), h('input', { id, type, autocomplete, required: true })];
+    return [h('label', { for: id, text: label }), h('input', { id, type, autocomplete, value: id === 'cloud-username' ? typedName : null })];
   }
 
   function signInSection() {
@@ -214,7 +221,7 @@
     if (mode === 'recover') fields.push(...field('cloud-recovery', '恢复码', 'text', 'off'));
     fields.push(...field('cloud-password', mode === 'login' ? '密码' : '新密码（至少 8 个字符）', 'password', mode === 'login' ? 'current-password' : 'new-password'));
     const submitLabel = { login: '登录', register: '注册并登录', recover: '重设密码并登录' }[mode];
-    const form = h('form', { onsubmit: (e) => { e.preventDefault(); signIn(form); } },
+    const form = h('form', { novalidate: true, onsubmit: (e) => { e.preventDefault(); signIn(form); } },
       ...fields, errorLine(), h('div', { class: 'cloud-row' }, h('button', { type: 'submit', class: 'btn btn-primary', id: 'cloud-submit', text: submitLabel })));
     return h('section', { class: 'cloud-signin' }, h('h3', { text: '登录账号后，进度会在你的各台电脑之间同步' }), tabs, form);
   }
@@ -262,6 +269,9 @@
     const value = (id) => form.querySelector('#' + id);
     const body = { username: value('cloud-username').value, password: value('cloud-password').value };
     if (mode === 'recover') body.recovery = value('cloud-recovery').value.trim();
+    typedName = body.username;
+    const missing = !body.username.trim() ? '请填写用户名。' : !body.password ? '请填写密码。' : mode === 'recover' && !body.recovery ? '请填写恢复码。' : '';
+    if (missing) { dialogError = missing; fillDialog(); return; }
     busy(form, true);
     await cloud.page.saveProgress(); // the guest's last edits land in the guest file first
     const data = await call('/api/cloud/' + mode, JSON.stringify(body));
@@ -273,6 +283,7 @@
       return;
     }
     value('cloud-password').value = '';
+    typedName = '';
     dialogError = '';
     recoveryShown = typeof data.recovery === 'string' ? data.recovery : '';
     cloud.status = data.status;

@@ -8,13 +8,13 @@ import {
   isPassed, seenTips, noteTips,
 } from './lib/progress.js';
 import { createEditor, FONT_SIZES } from './lib/editor.js';
-import { hintsFor } from './lib/diagnostics.js';
+import { adviceFor, parseDiagnostics } from './lib/diagnostics.js';
 import { inDesktop, post, listen, saveFile } from './lib/bridge.js';
-import { setupFilters, renderList } from './views/list.js';
+import { setupFilters, renderList, setupListKeys } from './views/list.js';
 import { renderStatement, onTrySample } from './views/statement.js';
 import { renderVerdict, renderError, renderBusy } from './views/verdict.js';
 import { renderProgress } from './views/progress-view.js';
-import { renderHistory } from './views/history-view.js';
+import { renderHistory, resultWords, when } from './views/history-view.js';
 import { setupTry, tryInput, tryBusy, showTry } from './views/try-view.js';
 import { failuresInARow } from './lib/history.js';
 import { renderBankView, showBankMessage } from './views/bank-view.js';
@@ -70,9 +70,11 @@ function starterFor(q) {
   return typeof q.starter === 'string' ? q.starter : '';
 }
 
-function openExercise(id, { focus = false } = {}) {
+function openExercise(id, { focus = false, keyboard = false } = {}) {
   const q = app.byId.get(id);
   if (!q) return;
+  const fromDrawer = document.body.classList.contains('list-open');
+  showList(false);
   app.current = q;
   setting('last', id);
   const r = record(id);
@@ -81,9 +83,21 @@ function openExercise(id, { focus = false } = {}) {
   renderStatement(q);
   refreshList();
   const last = app.verdicts.get(id);
-  if (last) showResult(last); else { clear($('#result')); $('#result-badge').hidden = true; }
+  if (last) showResult(last); else showLastSubmission(r);
   selectPane(last ? 'result' : 'statement');
   if (focus) editor.focus();
+  // Opened from the keyboard (or from the list drawer, which has just closed): reading starts at the title.
+  else if (keyboard || fromDrawer) { selectPane('statement'); $('#st-title').focus(); }
+}
+
+// The exercise list as a drawer on narrow screens.
+function showList(on) {
+  document.body.classList.toggle('list-open', on);
+  $('#toggle-list').setAttribute('aria-expanded', String(on));
+  if (on) {
+    const current = $('#exercise-list .exercise-item[tabindex="0"]');
+    if (current) current.focus();
+  }
 }
 
 function loadCode() {
@@ -189,6 +203,11 @@ const judgeState = { where: '', stopAsked: false };
 // label: what runs; track: ask the program which case runs and offer to stop.
 function setBusy(label, { track = false } = {}) {
   app.busy = !!label;
+  // A button about to be disabled would drop focus to the page body: the result pane takes it.
+  if (label && ['run-samples', 'submit', 'try-run', 'verdict-submit'].includes(document.activeElement && document.activeElement.id)) {
+    const pane = document.activeElement.id === 'try-run' ? $('#try') : $('#result');
+    pane.focus();
+  }
   for (const id of ['#run-samples', '#submit', '#try-run']) { const b = $(id); if (b) b.disabled = app.busy; }
   const busy = $('#busy');
   clearInterval(busyTimer);
@@ -259,7 +278,9 @@ async function judge(mode) {
 // 自测: the code in the editor on the learner's own input.
 function openTry(text) {
   tryInput(text);
+  clear($('#try-result'));
   selectPane('try');
+  runOwnInput(text);
 }
 
 async function runOwnInput(input) {
@@ -267,12 +288,18 @@ async function runOwnInput(input) {
   if (app.busy) { toast('正在评测，请等这一次完成。'); return; }
   const q = app.current;
   setBusy('运行中…');
+  const pane = $('#try');
+  const hadFocus = pane.contains(document.activeElement);
   tryBusy('编译并运行中…');
-  const { data } = await call('/api/run', { method: 'POST', body: { code: editor.code, lang: app.lang, input } });
+  const code = editor.code;
+  const lang = app.lang;
+  const { data } = await call('/api/run', { method: 'POST', body: { code, lang, input } });
   setBusy('');
   if (data.error === NO_SERVICE) showStopped();
   if (!data.error) noteDay(q.id);
-  showTry(data, (line, col) => editor.goTo(line, col));
+  showTry(data, (line, col) => editor.goTo(line, col), { code, lang });
+  if (hadFocus && !pane.contains(document.activeElement)) pane.focus();
+  if (typeof data.diagnostics === 'string' && app.current === q) markCompile(parseDiagnostics(data.diagnostics), code, lang);
 }
 
 // The next exercise in the list's order that is not passed yet (wrapping round).
@@ -286,8 +313,32 @@ function nextExercise(q) {
   return null;
 }
 
+// After a reload or restart the result tab holds the last submission from the history.
+function showLastSubmission(r) {
+  const host = clear($('#result'));
+  const badge = $('#result-badge');
+  const list = r && Array.isArray(r.history) ? r.history : [];
+  const e = list[list.length - 1];
+  if (!e || typeof e.status !== 'string') { badge.hidden = true; return; }
+  host.append(el('div', { class: 'verdict-head verdict-' + e.status, role: 'status' },
+    el('div', { class: 'verdict-status', text: resultWords(e) }),
+    el('div', { class: 'verdict-meta', text: `上次提交 · ${e.lang === 'cpp' ? 'C++11' : 'C99'} · ${when(e.at)}` })),
+  el('p', { class: 'muted last-note', text: '这是上次提交的结果。每个测试点的详细对照没有保存：再点“提交”就能看到；提交的代码在“提交记录”里。' }));
+  badge.textContent = e.status === 'compile_error' ? '编译错误' : `${e.passed}/${e.total}`;
+  badge.className = 'badge ' + (e.status === 'accepted' ? 'badge-good' : 'badge-bad');
+  badge.hidden = false;
+}
+
+// The editor marks the messages of the latest compile while its code is on screen.
+function markCompile(diags, code, lang) {
+  const shown = diags.filter((d) => d.severity !== 'note');
+  const advice = adviceFor(shown, code, lang);
+  editor.showDiagnostics(lang === app.lang ? shown.map((d, k) => ({ ...d, line: advice[k].line, col: advice[k].col, hint: advice[k].hint })) : [], code);
+}
+
 function showResult(entry) {
   const host = $('#result');
+  const hadFocus = host.contains(document.activeElement);
   const badge = $('#result-badge');
   if (entry.error) {
     renderError(host, entry.error);
@@ -310,16 +361,13 @@ function showResult(entry) {
       confirm: (title, text, yes) => ask(title, text, [{ label: yes, value: true, primary: true }, { label: '再想想', value: false }]),
       onSawSolution: () => { const r = record(id, true); r.sawSolution = (r.sawSolution || 0) + 1; changed(); },
     });
-    if (entry.lang === app.lang) {
-      const shown = diags.filter((d) => d.severity !== 'note');
-      const hints = hintsFor(shown);
-      editor.showDiagnostics(shown.map((d, k) => ({ ...d, hint: hints[k] })));
-    }
+    markCompile(diags, entry.code || '', entry.lang);
     badge.textContent = v.status === 'compile_error' ? '编译错误' : `${v.passed}/${v.total}`;
     badge.className = 'badge ' + (v.status === 'accepted' ? 'badge-good' : 'badge-bad');
   }
   badge.hidden = false;
   host.scrollTop = 0;
+  if (hadFocus && !host.contains(document.activeElement)) host.focus();
 }
 
 // ---- export -----------------------------------------------------------------
@@ -613,6 +661,18 @@ function wire() {
   $('#toggle-wrap').addEventListener('click', () => { setting('wrap', !setting('wrap')); applyLook(); });
   $('#toggle-theme').addEventListener('click', () => { setting('theme', setting('theme') === 'dark' ? 'light' : 'dark'); applyLook(); });
   setupFilters(refreshList);
+  setupListKeys((id, how) => openExercise(id, how));
+  $('#toggle-list').addEventListener('click', () => {
+    if (app.view !== 'practice') { showView('practice'); showList(true); return; }
+    showList(!document.body.classList.contains('list-open'));
+  });
+  document.addEventListener('keydown', (e) => {
+    if (e.key === 'Escape' && document.body.classList.contains('list-open')) { showList(false); $('#toggle-list').focus(); }
+  });
+  // A press anywhere outside the open drawer closes it.
+  document.addEventListener('pointerdown', (e) => {
+    if (document.body.classList.contains('list-open') && !e.target.closest('#exercise-sidebar, #toggle-list')) showList(false);
+  });
   for (const b of document.querySelectorAll('.tabs [data-view]')) b.addEventListener('click', () => showView(b.dataset.view));
   for (const b of document.querySelectorAll('.lang-switch [data-lang]')) b.addEventListener('click', () => switchLang(b.dataset.lang));
   $('#tab-statement').addEventListener('click', () => selectPane('statement'));
@@ -657,6 +717,18 @@ const cloudPage = {
   title: (id) => (app.byId.get(id) || {}).title || id,
 };
 
+// A first start opens the first C exercise of the lowest topic (the bank's order within it).
+function firstExercise() {
+  const qs = app.questions;
+  const low = Math.min(...qs.map((q) => (Number.isInteger(q.topic) && q.topic > 0 ? q.topic : Infinity)));
+  const pick = qs.find((q) => q.topic === low && questionLang(q) === 'c') || qs.find((q) => questionLang(q) === 'c') || qs[0];
+  return pick ? pick.id : null;
+}
+
+function startHere() {
+  $('#statement').prepend(el('p', { class: 'start-here', id: 'start-here', text: '从这里开始：读完题目，在右边写代码，先点“运行样例”试一试。' }));
+}
+
 async function boot() {
   if (!readToken(location.hash) || !hasToken()) {
     fatal('页面地址不完整', '请重新启动 Tavrin，它会自动打开练习页面。不要手动输入或收藏这个页面的地址。');
@@ -676,8 +748,9 @@ async function boot() {
   show($('#quit'), !inDesktop());
   applyLook();
   const last = setting('last');
-  const first = app.byId.has(last) ? last : app.questions[0] && app.questions[0].id;
+  const first = app.byId.has(last) ? last : firstExercise();
   if (first) openExercise(first); else renderStatement(null);
+  if (first && !app.byId.has(last)) startHere();
   if (app.byId.has(last)) toast(`继续上次：${app.byId.get(last).title || last}`, 'info', 3500);
   if (inDesktop()) {
     listen({ requestClose: answerClose });

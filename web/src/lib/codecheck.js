@@ -99,6 +99,11 @@ export function megabytes(bytes) {
   return (bytes / (1 << 20)).toFixed(1).replace(/\.0$/, '');
 }
 
+// The code writes to standard output somewhere (printf, puts, cout ...).
+export function writesOutput(code) {
+  return /\b(?:printf|puts|putchar|fputs|fprintf|fwrite|putc|fputc|cout)\b/.test(codeOnly(code));
+}
+
 export function hasVoidMain(code) {
   return /\bvoid\s+main\s*\(/.test(codeOnly(code));
 }

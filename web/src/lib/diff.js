@@ -2,7 +2,8 @@
 // difference most likely means. Outputs are compared the way the judge does:
 // as whitespace-separated tokens, so layout alone never counts as a difference.
 
-import { FULL_TO_HALF, hasLoop } from './codecheck.js';
+import { FULL_TO_HALF, hasLoop, writesOutput } from './codecheck.js';
+import { numberOf, sameToken } from './equal.js';
 
 const SPACE = /[\t\n\v\f\r ]/;
 
@@ -29,23 +30,7 @@ export function tokenize(text) {
   return tokens;
 }
 
-const DECIMAL = /^[+-]?(\d+\.?\d*|\.\d+)([eE][+-]?\d+)?$/;
-const HEX = /^[+-]?0[xX][0-9a-fA-F]+$/;
-
-export function numberOf(token) {
-  if (DECIMAL.test(token)) return Number(token);
-  if (HEX.test(token)) return (token[0] === '-' ? -1 : 1) * parseInt(token.replace(/^[+-]/, ''), 16);
-  return null;
-}
-
-function sameAsJudge(e, a, compare) {
-  if (e === a) return true;
-  if (compare !== 'float') return false;
-  const x = numberOf(a);
-  const y = numberOf(e);
-  if (x === null || y === null || !Number.isFinite(x) || !Number.isFinite(y)) return false;
-  return Math.abs(x - y) <= 1e-6 * Math.max(1, Math.abs(y));
-}
+export { numberOf };
 
 // Chinese characters proper (a prompt such as 请输入), not full-width punctuation.
 const HANZI = /[\u3400-\u9fff]/;
@@ -122,7 +107,7 @@ export function firstDifference(expectedText, actualText, compare = 'tokens', { 
   const expected = tokenize(expectedText || '');
   const actual = tokenize(actualText || '');
   let i = 0;
-  while (i < expected.length && i < actual.length && sameAsJudge(expected[i].text, actual[i].text, compare)) i++;
+  while (i < expected.length && i < actual.length && sameToken(expected[i].text, actual[i].text, compare)) i++;
   if (i === expected.length && i === actual.length) return null;
   const e = expected[i] || null;
   const a = actual[i] || null;
@@ -130,7 +115,10 @@ export function firstDifference(expectedText, actualText, compare = 'tokens', { 
 
   if (!a && actual.length === 0) {
     result.kind = 'empty';
-    result.note = '程序没有输出任何内容。检查是否忘了 printf，或程序在输出前就结束了。';
+    // With an output call in the code, "forgot printf" would send the learner the wrong way.
+    result.note = code && writesOutput(code)
+      ? '程序没有输出任何内容。代码里有输出语句却什么也没输出：程序多半在输出之前就出了错或提前结束了（例如数组越界写坏了内存、提前 return），或者输出的那一行根本没有执行到。'
+      : '程序没有输出任何内容。检查是否忘了 printf，或程序在输出前就结束了。';
   } else if (!a) {
     const newLine = i === 0 || expected[i - 1].line < e.line;
     result.kind = 'missing';

@@ -1,6 +1,6 @@
 // The code editor: CodeMirror 6 with C/C++ highlighting and the usual editing help.
 
-import { EditorState, Compartment, Prec, Annotation } from '@codemirror/state';
+import { EditorState, Compartment, Prec, Annotation, StateField, StateEffect } from '@codemirror/state';
 import {
   EditorView, keymap, lineNumbers, highlightActiveLine, highlightActiveLineGutter,
   drawSelection, highlightSpecialChars, rectangularSelection, crosshairCursor,
@@ -12,7 +12,7 @@ import {
 import { searchKeymap, highlightSelectionMatches, search } from '@codemirror/search';
 import { closeBrackets, closeBracketsKeymap, autocompletion, completionKeymap } from '@codemirror/autocomplete';
 import { lintGutter, linter, forceLinting } from '@codemirror/lint';
-import { fullWidthInCode } from './codecheck.js';
+import { fullWidthInCode, codeOnly } from './codecheck.js';
 import { cpp } from '@codemirror/lang-cpp';
 import { tags as t } from '@lezer/highlight';
 
@@ -46,6 +46,28 @@ const typeOverSelection = EditorView.domEventHandlers({
   },
 });
 
+// "}" typed on an empty line just above a "}" the editor put there itself (after "{" and
+// Enter) steps over that brace instead of adding a second one, when one more "}" would
+// leave more closing braces than opening ones.
+function braceCount(text) {
+  let open = 0;
+  let close = 0;
+  for (const c of codeOnly(text)) { if (c === '{') open++; else if (c === '}') close++; }
+  return open - close;
+}
+const stepOverBrace = EditorView.inputHandler.of((view, from, to, text) => {
+  if (text !== '}' || from !== to || view.state.readOnly || view.state.selection.ranges.length > 1) return false;
+  const doc = view.state.doc;
+  const line = doc.lineAt(from);
+  if (line.text.trim() !== '' || line.number >= doc.lines) return false;
+  const next = doc.line(line.number + 1);
+  if (next.text.trim() !== '}' || braceCount(doc.toString()) > 0) return false;
+  const brace = next.from + next.text.indexOf('}');
+  view.dispatch({ changes: { from: line.from, to: next.from }, selection: { anchor: brace + 1 - (next.from - line.from) },
+    userEvent: 'input.type', scrollIntoView: true });
+  return true;
+});
+
 // The code font, sized by the learner. CodeMirror's own base theme names a
 // plain monospace font; this theme outranks it.
 function codeTheme(size) {
@@ -69,7 +91,7 @@ function codeTheme(size) {
 
 export const FONT_SIZES = [12, 13, 14, 15, 16, 18, 20, 22, 24];
 
-// Compiler messages of the last verdict, per line: one mark per line, with
+// Compiler messages of the last compile, per line: one mark per line, with
 // every distinct message and its Chinese hint said once.
 function compileMarks(doc, list) {
   const byLine = new Map();
@@ -85,10 +107,31 @@ function compileMarks(doc, list) {
   return [...byLine].map(([line, e]) => {
     const l = doc.line(line);
     const from = Math.min(l.from + Math.max(0, e.col - 1), l.to);
-    return { from, to: Math.min(l.to, from + 1), severity: e.severity, source: '编译器',
+    return { line: l.from, from, to: Math.min(l.to, from + 1), severity: e.severity, source: '编译器',
       message: [...e.hints, ...e.messages].join('\n') };
   });
 }
+
+// The marks of the last compile live with the text: they move with edits
+// elsewhere and vanish as soon as the line they stand on is changed.
+const setCompileMarks = StateEffect.define();
+const compileField = StateField.define({
+  create: () => [],
+  update(marks, tr) {
+    for (const e of tr.effects) if (e.is(setCompileMarks)) return e.value;
+    if (!tr.docChanged || !marks.length) return marks;
+    const kept = [];
+    for (const m of marks) {
+      const line = tr.startState.doc.lineAt(m.line);
+      let touched = false;
+      tr.changes.iterChangedRanges((fromA, toA) => { if (fromA <= line.to && toA >= line.from) touched = true; });
+      if (touched) continue;
+      const start = tr.changes.mapPos(m.line, 1);
+      kept.push({ ...m, line: start, from: tr.changes.mapPos(m.from, 1), to: tr.changes.mapPos(m.to, -1) });
+    }
+    return kept;
+  },
+});
 
 function fullWidthMarks(doc) {
   return fullWidthInCode(doc.toString()).map((f) => ({
@@ -105,7 +148,6 @@ export function createEditor(parent, { onChange, onRun, onSubmit, onSave }) {
   const readOnly = new Compartment();
   const wrapping = new Compartment();
   const sizing = new Compartment();
-  let compileList = [];
   let fontSize = 14;
   let wrap = false;
   const actions = Prec.highest(keymap.of([
@@ -113,10 +155,14 @@ export function createEditor(parent, { onChange, onRun, onSubmit, onSave }) {
     { key: "Mod-'", run: () => { onRun(); return true; } },
     { key: 'Mod-s', run: () => { onSave(); return true; }, preventDefault: true },
   ]));
-  const marks = linter((view) => [...compileMarks(view.state.doc, compileList), ...fullWidthMarks(view.state.doc)], { delay: 250 });
+  const marks = linter((view) => [
+    ...view.state.field(compileField).map(({ line, ...m }) => m), ...fullWidthMarks(view.state.doc)], {
+    delay: 250,
+    needsRefresh: (u) => u.startState.field(compileField) !== u.state.field(compileField),
+  });
   const extensions = [
     actions,
-    lineNumbers(), highlightActiveLineGutter(), foldGutter(), lintGutter(), marks,
+    lineNumbers(), highlightActiveLineGutter(), foldGutter(), lintGutter(), compileField, marks,
     highlightSpecialChars(), history(), drawSelection(), EditorState.allowMultipleSelections.of(true),
     indentOnInput(), indentUnit.of('    '), EditorState.tabSize.of(4),
     syntaxHighlighting(style), bracketMatching(), closeBrackets(), autocompletion({ activateOnTyping: false }),
@@ -129,7 +175,7 @@ export function createEditor(parent, { onChange, onRun, onSubmit, onSave }) {
     wrapping.of([]),
     sizing.of(codeTheme(fontSize)),
     EditorView.contentAttributes.of({ 'aria-label': '代码编辑器', spellcheck: 'false', autocorrect: 'off', autocapitalize: 'off' }),
-    typeOverSelection,
+    typeOverSelection, stepOverBrace,
     EditorView.updateListener.of((u) => {
       if (u.docChanged && !u.transactions.some((tr) => tr.annotation(quiet))) onChange(u.state.doc.toString());
     }),
@@ -141,7 +187,6 @@ export function createEditor(parent, { onChange, onRun, onSubmit, onSave }) {
     get code() { return view.state.doc.toString(); },
     // A fresh document for another exercise or language: undo never reaches into the previous one.
     load(code) {
-      compileList = [];
       view.setState(EditorState.create({ doc: code, extensions }));
       view.dispatch({ effects: [wrapping.reconfigure(wrap ? EditorView.lineWrapping : []), sizing.reconfigure(codeTheme(fontSize))] });
     },
@@ -169,9 +214,12 @@ export function createEditor(parent, { onChange, onRun, onSubmit, onSave }) {
       view.dispatch({ selection: { anchor: pos }, effects: EditorView.scrollIntoView(pos, { y: 'center' }) });
       view.focus();
     },
-    // list: [{ line, col, severity, message, hint }] from the last compile.
-    showDiagnostics(list) {
-      compileList = list;
+    // list: [{ line, col, severity, message, hint }] from the compile of `code`. They are
+    // shown only while that code is on screen; otherwise the marks of an older compile go.
+    showDiagnostics(list, code) {
+      const doc = view.state.doc;
+      const marks = code === undefined || code === doc.toString() ? compileMarks(doc, list) : [];
+      view.dispatch({ effects: setCompileMarks.of(marks) });
       forceLinting(view);
     },
     focus() { view.focus(); },

@@ -21,11 +21,19 @@ export function validEntry(e) {
     && typeof e.status === 'string';
 }
 
+// The first case that failed, so that a row can say which and how: { fail: { status, index } }.
+function firstFailed(verdict) {
+  const cases = Array.isArray(verdict.cases) ? verdict.cases : [];
+  const c = cases.find((x) => x && x.status !== 'passed' && x.status !== 'skipped');
+  return c && typeof c.status === 'string' && Number.isInteger(c.index) ? { fail: { status: c.status, index: c.index } } : {};
+}
+
 // One entry for a judged submission.
 export function historyEntry(verdict, lang, code, now = Date.now()) {
   return {
     at: now, lang: lang === 'cpp' ? 'cpp' : 'c', status: String(verdict.status),
     passed: Number(verdict.passed) || 0, total: Number(verdict.total) || 0, code: String(code),
+    ...firstFailed(verdict),
   };
 }
 

@@ -2,6 +2,8 @@
 // which changed, which are missing or extra. Layout inside a line (runs of
 // blanks, a trailing blank, CR) does not count, as it does not for the judge.
 
+import { sameToken } from './equal.js';
+
 const SPACE = /[\t\n\v\f\r ]+/;
 const MAX_CELLS = 4e6; // the exact alignment stays under a few megabytes of work
 
@@ -14,20 +16,6 @@ export function splitLines(text) {
 
 function lineTokens(line) {
   return line.split(SPACE).filter(Boolean);
-}
-
-function numberOf(token) {
-  if (/^[+-]?(\d+\.?\d*|\.\d+)([eE][+-]?\d+)?$/.test(token)) return Number(token);
-  return null;
-}
-
-function sameToken(e, a, compare) {
-  if (e === a) return true;
-  if (compare !== 'float') return false;
-  const x = numberOf(a);
-  const y = numberOf(e);
-  if (x === null || y === null || !Number.isFinite(x) || !Number.isFinite(y)) return false;
-  return Math.abs(x - y) <= 1e-6 * Math.max(1, Math.abs(y));
 }
 
 export function sameLine(e, a, compare = 'tokens') {

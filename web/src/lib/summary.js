@@ -3,7 +3,7 @@
 import { explainExit } from './exitcodes.js';
 import { firstDifference } from './diff.js';
 import { lineDiff } from './linediff.js';
-import { parseDiagnostics } from './diagnostics.js';
+import { parseDiagnostics, adviceFor } from './diagnostics.js';
 
 export const CASE_LABEL = {
   passed: '通过', wrong_answer: '答案错误', runtime_error: '运行错误', timeout: '超时',
@@ -37,6 +37,19 @@ function caseCause(c, compare) {
   return '';
 }
 
+// What the run itself showed went wrong (an out-of-bounds write, say), when the
+// judge found it: { kind, line, text, message }, checked field by field; else null.
+export function evidenceOf(verdict, c = firstFailure(verdict)) {
+  const e = (c && c.evidence) || verdict.evidence;
+  if (!e || typeof e !== 'object' || typeof e.message !== 'string' || !e.message.trim()) return null;
+  return {
+    kind: typeof e.kind === 'string' ? e.kind : '',
+    line: Number.isInteger(e.line) && e.line > 0 ? e.line : 0,
+    text: typeof e.text === 'string' ? e.text : '',
+    message: e.message.trim(),
+  };
+}
+
 export function firstFailure(verdict) {
   const cases = Array.isArray(verdict.cases) ? verdict.cases : [];
   return cases.find((c) => c.status !== 'passed' && c.status !== 'skipped') || null;
@@ -44,7 +57,7 @@ export function firstFailure(verdict) {
 
 // { tone: 'good'|'bad'|'warn', title, score, invite } for a verdict;
 // ctx: { mode: 'sample'|'tests', compare }.
-export function headline(verdict, { mode = 'tests', compare = 'tokens', stopped = false } = {}) {
+export function headline(verdict, { mode = 'tests', compare = 'tokens', stopped = false, code = '', lang = 'c' } = {}) {
   const unit = mode === 'sample' ? '样例' : '测试点';
   const { passed = 0, total = 0 } = verdict;
   if (stopped) {
@@ -52,8 +65,10 @@ export function headline(verdict, { mode = 'tests', compare = 'tokens', stopped 
     return { tone: 'warn', title: `已停止 · 运行了 ${ran}/${total} 个${unit}`, score: `通过 ${passed} 个`, caseIndex: (firstFailure(verdict) || {}).index };
   }
   if (verdict.status === 'compile_error') {
-    const first = parseDiagnostics(verdict.diagnostics).find((d) => d.severity === 'error');
-    return { tone: 'warn', title: first ? `编译错误 · 第 ${first.line} 行` : '编译错误', score: '没有运行' };
+    const shown = parseDiagnostics(verdict.diagnostics).filter((d) => d.severity !== 'note');
+    const k = shown.findIndex((d) => d.severity === 'error');
+    const line = k >= 0 ? adviceFor(shown, code, lang)[k].line : 0;
+    return { tone: 'warn', title: line ? `编译错误 · 第 ${line} 行` : '编译错误', score: '没有运行' };
   }
   if (verdict.status === 'accepted') {
     if (mode === 'sample') return { tone: 'good', title: `样例通过 ${passed}/${total}`, score: '', invite: true };
@@ -63,7 +78,9 @@ export function headline(verdict, { mode = 'tests', compare = 'tokens', stopped 
   const c = firstFailure(verdict);
   if (!c) return { tone: 'bad', title: score, score: '' };
   const parts = [CASE_LABEL[c.status] || c.status, `第 ${c.index} 个${unit}`];
-  const cause = caseCause(c, compare);
+  const ev = evidenceOf(verdict, c);
+  // A cause the run itself showed outranks what the output alone suggests.
+  const cause = ev ? (ev.line ? `第 ${ev.line} 行：` : '') + (ev.message.length > 40 ? ev.message.slice(0, 40) + '…' : ev.message) : caseCause(c, compare);
   if (cause) parts.push(cause);
   return { tone: 'bad', title: parts.join(' · '), score, caseIndex: c.index };
 }

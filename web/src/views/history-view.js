@@ -2,7 +2,7 @@
 // an old submission can be read, compared with the code now, or put back.
 
 import { $, el, clear } from '../lib/dom.js';
-import { diffView } from './verdict.js';
+import { diffView, CASE_LABEL } from './verdict.js';
 
 function when(at) {
   const d = new Date(at);
@@ -10,11 +10,19 @@ function when(at) {
   return `${d.getFullYear()}-${p(d.getMonth() + 1)}-${p(d.getDate())} ${p(d.getHours())}:${p(d.getMinutes())}`;
 }
 
+// "答案错误 · 第 2 个测试点 · 通过 1/4": which verdict, on which case, and the score.
 export function resultWords(e) {
   if (e.status === 'accepted') return `全部通过 ${e.passed}/${e.total}`;
   if (e.status === 'compile_error') return '编译错误';
-  return e.passed > 0 ? `部分通过 ${e.passed}/${e.total}` : `未通过（0/${e.total}）`;
+  const f = e.fail && typeof e.fail === 'object' ? e.fail : null;
+  const score = e.passed > 0 ? `部分通过 ${e.passed}/${e.total}` : `未通过（0/${e.total}）`;
+  if (f && Object.hasOwn(CASE_LABEL, f.status) && Number.isInteger(f.index) && f.index > 0) {
+    return `${CASE_LABEL[f.status]} · 第 ${f.index} 个测试点 · ${score}`;
+  }
+  return score;
 }
+
+export { when };
 
 // record: the exercise's progress record; ctx: { current(): code now, restore(entry) }
 export function renderHistory(record, ctx) {

@@ -45,7 +45,7 @@ function topicBars(questions, onTopic) {
     const y = i * rowH + 6;
     const part = (k) => (all.length ? (k / all.length) * barW : 0);
     const row = svg('g', { class: 'topic-row', 'data-topic': n, tabindex: all.length ? 0 : -1, role: 'button', 'aria-label': `${name}：已通过 ${passed} 题，共 ${all.length} 题，打开这个专题的题目` },
-      svg('title', { text: `${name}：已通过 ${passed}，做过没通过 ${tried}，共 ${all.length} 题。点一下打开这个专题的题目。` }),
+      svg('title', { text: `${name}：已通过 ${passed}，提交过没通过 ${tried}，共 ${all.length} 题。点一下打开这个专题的题目。` }),
       svg('text', { x: 0, y: y + 17, class: 'bar-label', text: `${n} ${name}` }),
       svg('rect', { x: labelW, y: y + 4, width: barW, height: 18, rx: 9, class: 'bar-bg' }),
       svg('rect', { x: labelW, y: y + 4, width: part(passed + tried), height: 18, rx: 9, class: 'bar-tried' }),
@@ -106,7 +106,7 @@ export function renderProgress(questions, today = new Date(), opts = {}) {
   const attempts = Object.values(progress.data.records).reduce((s, r) => s + (r.attempts || 0), 0);
   const cards = [
     ['已通过', `${passed} 题`, `一共 ${questions.length} 题`],
-    ['提交次数', `${attempts} 次`, '点“提交评测”的次数'],
+    ['提交次数', `${attempts} 次`, '点“提交”的次数'],
     ['连续练习', `${streak(active, today)} 天`, '每天至少运行或提交一次'],
     ['练习天数', `${active.size} 天`, '运行或提交过代码的日子'],
   ];
@@ -117,7 +117,7 @@ export function renderProgress(questions, today = new Date(), opts = {}) {
     el('div', { class: 'cards' }, cards.map(([k, v, s]) => el('div', { class: 'card' },
       el('div', { class: 'card-key', text: k }), el('div', { class: 'card-value', text: v }), el('div', { class: 'card-sub', text: s })))),
     el('section', { class: 'panel' }, el('h3', { text: '各专题（点一下打开这个专题的题目）' }), el('div', { class: 'legend' },
-      el('span', { class: 'key key-passed' }), '已通过', el('span', { class: 'key key-tried' }), '做过没通过'), topicBars(questions, opts.onTopic || (() => {}))),
+      el('span', { class: 'key key-passed' }), '已通过', el('span', { class: 'key key-tried' }), '提交过没通过'), topicBars(questions, opts.onTopic || (() => {}))),
     el('section', { class: 'panel' }, el('h3', { text: '通过日历（每天通过的题数）' }), heatMap(days, today),
       el('div', { class: 'legend' }, '少', [0, 1, 2, 3, 4].map((l) => el('span', { class: 'key hm-key hm-' + l })), '多'))));
 }

@@ -2,7 +2,7 @@
 
 import { $, el, clear } from '../lib/dom.js';
 import { TOPIC_NAME, questionLang } from '../lib/bank.js';
-import { stars, exerciseState } from './list.js';
+import { stars, exerciseState, STATE_LABEL } from './list.js';
 import { record } from '../lib/progress.js';
 
 // `code` spans inside exercise texts; everything else stays plain text.
@@ -44,9 +44,9 @@ export function renderStatement(q) {
     el('span', { class: 'chip', text: `${q.topic} · ${TOPIC_NAME.get(q.topic) || '其他'}` }),
     el('span', { class: 'chip chip-stars', text: stars(q.stars), title: `难度 ${q.stars} 星` }),
     el('span', { class: 'chip', text: questionLang(q) === 'cpp' ? 'C++11' : 'C99' }),
-    el('span', { class: 'chip chip-' + state, text: state === 'passed' ? '✓ 已通过' : state === 'tried' ? '做过没通过' : '还没开始' }),
+    el('span', { class: 'chip chip-' + state, text: state === 'passed' ? '✓ 已通过' : STATE_LABEL[state] }),
     r && r.attempts ? el('span', { class: 'chip', text: `提交过 ${r.attempts} 次` }) : null);
-  host.append(el('h2', { class: 'st-title', text: q.title || q.id }), meta,
+  host.append(el('h2', { class: 'st-title', id: 'st-title', tabindex: '-1', text: q.title || q.id }), meta,
     section('情境', q.scenario), section('要求', q.task), section('输入', q.input),
     section('输出', q.output), section('范围与限制', q.constraints));
   const samples = Array.isArray(q.samples) ? q.samples : [];
@@ -57,7 +57,7 @@ export function renderStatement(q) {
       el('h3', { text: samples.length > 1 ? `样例 ${i + 1}` : '样例' }),
       el('div', { class: 'sample-grid' },
         el('div', { class: 'sample-box' }, el('div', { class: 'sample-head' }, el('span', { text: '输入' }),
-          el('span', null, tryHandler ? el('button', { type: 'button', class: 'btn btn-tiny try-sample', text: '自测', title: '把这组输入放进自测', onclick: () => tryHandler(input) }) : null, ' ', copyButton(input, '样例输入'))),
+          el('span', null, tryHandler ? el('button', { type: 'button', class: 'btn btn-tiny try-sample', text: '自测', title: '用这组输入马上运行一次自测', onclick: () => tryHandler(input) }) : null, ' ', copyButton(input, '样例输入'))),
           el('pre', { class: 'io', text: input || '（无输入）' })),
         el('div', { class: 'sample-box' }, el('div', { class: 'sample-head' }, el('span', { text: '输出' }), copyButton(output, '样例输出')),
           el('pre', { class: 'io', text: output })))));

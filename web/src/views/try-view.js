@@ -2,7 +2,9 @@
 
 import { $, el, clear } from '../lib/dom.js';
 import { explainExit } from '../lib/exitcodes.js';
-import { parseDiagnostics, hintsFor } from '../lib/diagnostics.js';
+import { writesOutput } from '../lib/codecheck.js';
+import { lostOutputNote } from './verdict.js';
+import { parseDiagnostics, adviceFor } from '../lib/diagnostics.js';
 
 export function setupTry({ onRun }) {
   const host = clear($('#try'));
@@ -39,7 +41,7 @@ const STATUS = {
 };
 
 // answer: the program's answer to /api/run, or { error }.
-export function showTry(answer, goTo) {
+export function showTry(answer, goTo, { code = '', lang = 'c' } = {}) {
   tryBusy('');
   const out = clear($('#try-result'));
   if (typeof answer.error === 'string') {
@@ -48,11 +50,12 @@ export function showTry(answer, goTo) {
   }
   if (!answer.compiled) {
     const diags = parseDiagnostics(answer.diagnostics).filter((d) => d.severity !== 'note');
-    const hints = hintsFor(diags);
+    const advice = adviceFor(diags, code, lang);
     const first = diags.findIndex((d) => d.severity === 'error');
+    const a = first >= 0 ? advice[first] : null;
     out.append(el('div', { class: 'try-status try-bad' }, '编译没有通过',
-      first >= 0 ? [el('span', { text: '：' }), el('button', { type: 'button', class: 'link', text: `第 ${diags[first].line} 行`, onclick: () => goTo(diags[first].line, diags[first].col) }),
-        hints[first] ? `，${hints[first]}` : ''] : '。'),
+      a ? [el('span', { text: '：' }), el('button', { type: 'button', class: 'link', text: `第 ${a.line} 行`, onclick: () => goTo(a.line, a.col) }),
+        a.hint ? `，${a.hint}` : ''] : '。'),
     el('pre', { class: 'io try-diagnostics', text: answer.diagnostics || '（编译器没有输出）' }));
     return;
   }
@@ -61,5 +64,6 @@ export function showTry(answer, goTo) {
   out.append(el('div', { class: 'try-status ' + (r.status === 'ok' ? 'try-good' : 'try-bad') }, say(r)),
     el('div', { class: 'io-title', text: '程序的输出' }),
     el('pre', { class: 'io try-console' + (r.output ? '' : ' muted'), text: r.output || '（程序没有输出）' }));
+  if (r.status === 'runtime_error' && !r.output && writesOutput(code)) out.append(lostOutputNote());
   if (r.nul) out.append(el('p', { class: 'muted', text: '输出里有空字符 NUL（\\0），上面显示为 ?。' }));
 }

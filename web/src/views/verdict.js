@@ -5,9 +5,9 @@ import { el, clear } from '../lib/dom.js';
 import { firstDifference, tokenize } from '../lib/diff.js';
 import { lineDiff, foldRows, shorten } from '../lib/linediff.js';
 import { explainExit, STACK_CRASHES } from '../lib/exitcodes.js';
-import { parseDiagnostics, hintsFor } from '../lib/diagnostics.js';
-import { headline, CASE_LABEL, rightOutputBadExit, nulSuspect } from '../lib/summary.js';
-import { bigLocalArrays, hasVoidMain, megabytes } from '../lib/codecheck.js';
+import { parseDiagnostics, adviceFor } from '../lib/diagnostics.js';
+import { headline, CASE_LABEL, rightOutputBadExit, nulSuspect, evidenceOf } from '../lib/summary.js';
+import { bigLocalArrays, hasVoidMain, megabytes, writesOutput } from '../lib/codecheck.js';
 
 export { CASE_LABEL };
 const LEVEL_LABEL = { warning: '注意', tip: '提示', success: '很好' };
@@ -39,8 +39,8 @@ export function renderVerdict(host, verdict, ctx) {
   const h = headline(verdict, ctx);
   const actions = el('div', { class: 'verdict-actions' });
   if (h.invite && ctx.onSubmit) {
-    actions.append(el('span', { class: 'verdict-invite', text: '样例都对了，再用全部测试点检验一下。' }),
-      el('button', { type: 'button', class: 'btn btn-primary btn-small', id: 'verdict-submit', text: '提交评测', onclick: ctx.onSubmit }));
+    actions.append(el('span', { class: 'verdict-invite', text: '样例都对了，再点“提交”用全部测试点检验。' }),
+      el('button', { type: 'button', class: 'btn btn-primary btn-small', id: 'verdict-submit', text: '提交', onclick: ctx.onSubmit }));
   }
   if (verdict.status === 'accepted' && ctx.mode !== 'sample' && ctx.onNext) {
     actions.append(el('button', { type: 'button', class: 'btn btn-primary btn-small', id: 'next-exercise', text: '下一题 →', onclick: ctx.onNext }));
@@ -48,19 +48,37 @@ export function renderVerdict(host, verdict, ctx) {
   const head = el('div', { class: 'verdict-head verdict-' + (ctx.stopped ? 'stopped' : verdict.status), role: 'status' },
     el('div', { class: 'verdict-status', text: h.title }),
     h.score ? el('div', { class: 'verdict-score', text: h.score }) : null,
-    el('div', { class: 'verdict-meta', text: `${ctx.mode === 'sample' ? '运行样例' : '提交评测'} · ${ctx.lang === 'cpp' ? 'C++11' : 'C99'} · 编译用了 ${verdict.compileMs} 毫秒` }),
+    el('div', { class: 'verdict-meta', text: `${ctx.mode === 'sample' ? '运行样例' : '提交'} · ${ctx.lang === 'cpp' ? 'C++11' : 'C99'} · 编译用了 ${verdict.compileMs} 毫秒` }),
     actions.firstChild ? actions : null);
   host.append(head);
 
   const diags = parseDiagnostics(verdict.diagnostics);
   if (!verdict.compiled || (verdict.diagnostics && verdict.diagnostics.trim())) {
-    host.append(renderDiagnostics(verdict.diagnostics || '', diags, !verdict.compiled, ctx.goTo));
+    host.append(renderDiagnostics(verdict.diagnostics || '', diags, !verdict.compiled, ctx));
   }
   if (cases.length) host.append(renderCases(cases, ctx, h.caseIndex));
   if (verdict.status !== 'accepted' && ctx.mode !== 'sample' && !ctx.stopped && ctx.failures >= HELP_AFTER) host.append(helpLadder(verdict, ctx));
-  const suggestions = Array.isArray(verdict.suggestions) ? verdict.suggestions : [];
+  const evidence = verdict.status !== 'accepted' ? evidenceOf(verdict) : null;
+  if (evidence) host.append(renderEvidence(evidence, ctx));
+  // Passing the samples is not passing the exercise: the judge's "all passed" is said of the tests.
+  const suggestions = (Array.isArray(verdict.suggestions) ? verdict.suggestions : [])
+    .map((s) => (ctx.mode === 'sample' && s && s.level === 'success' ? SAMPLES_PASSED : s));
   if (suggestions.length) host.append(renderSuggestions(suggestions, ctx));
   return diags;
+}
+
+const SAMPLES_PASSED = {
+  level: 'success', title: '样例通过了',
+  detail: '样例只是题目里给出的几组例子，还不是全部测试。点“提交”用全部测试点检验，都通过才算完成这道题。',
+};
+
+// What the run itself showed, above the general advice, its line linked into the editor.
+function renderEvidence(ev, ctx) {
+  return el('section', { class: 'evidence', id: 'evidence', 'aria-label': '运行时发现的问题' },
+    el('h3', { text: '运行时发现的问题' }),
+    el('p', null, ev.line ? el('button', { type: 'button', class: 'link evidence-line', text: `第 ${ev.line} 行`, onclick: () => ctx.goTo(ev.line, 1) }) : null,
+      ev.line ? '：' : '', ev.message),
+    ev.text ? el('pre', { class: 'io evidence-code', text: ev.text }) : null);
 }
 
 // After this many failed submissions in a row the page offers help.
@@ -98,9 +116,10 @@ function hintFor(verdict, ctx) {
   const c = cases.find((x) => x.status !== 'passed' && x.status !== 'skipped');
   const unit = '测试点';
   if (verdict.status === 'compile_error') {
-    const first = parseDiagnostics(verdict.diagnostics).find((d) => d.severity === 'error');
-    const hint = first ? hintsFor([first])[0] : '';
-    parts.push(el('p', null, first ? `先看第 ${first.line} 行：${hint || first.message}` : '先让代码能编译通过：看编译器报告的第一个错误。'));
+    const shown = parseDiagnostics(verdict.diagnostics).filter((d) => d.severity !== 'note');
+    const k = shown.findIndex((d) => d.severity === 'error');
+    const a = k >= 0 ? adviceFor(shown, ctx.code, ctx.lang)[k] : null;
+    parts.push(el('p', null, a ? `先看第 ${a.line} 行：${a.hint || shown[k].message}` : '先让代码能编译通过：看编译器报告的第一个错误。'));
   } else if (c && 'input' in c) {
     parts.push(el('p', null, `拿第 ${c.index} 个${unit}在纸上走一遍：输入是`, el('code', { text: short(c.input) || '（没有输入）' }),
       '，应该输出', el('code', { text: short(c.expected) }), '，你的程序输出了', el('code', { text: short(c.actual) || '（什么也没有）' }), '。'));
@@ -143,26 +162,26 @@ function renderSuggestions(list, ctx) {
   return box;
 }
 
-function renderDiagnostics(text, diags, failed, goTo) {
+function renderDiagnostics(text, diags, failed, ctx) {
+  const goTo = ctx.goTo;
   const warnings = diags.filter((d) => d.severity === 'warning').length;
   const box = el('section', { class: 'diagnostics' + (failed ? ' failed' : '') },
     el('h3', { text: failed ? '编译器的报告' : `编译器的警告（${warnings} 条）` }));
   const shown = diags.filter((d) => d.severity !== 'note');
-  const hints = hintsFor(shown);
+  const advice = adviceFor(shown, ctx.code, ctx.lang);
   const firstAt = shown.findIndex((d) => d.severity === 'error');
   if (firstAt >= 0) {
-    const first = shown[firstAt];
-    const hint = hints[firstAt];
+    const a = advice[firstAt];
     box.append(el('p', { class: 'diag-first' }, '第一个错误在',
-      el('button', { type: 'button', class: 'link', text: `第 ${first.line} 行`, onclick: () => goTo(first.line, first.col) }),
-      hint ? `：${hint}` : '。先改它，后面的错误常常会跟着消失。'));
+      el('button', { type: 'button', class: 'link', text: `第 ${a.line} 行`, onclick: () => goTo(a.line, a.col) }),
+      a.hint ? `：${a.hint}` : '。先改它，后面的错误常常会跟着消失。'));
   }
   if (shown.length) {
     const said = new Set();
     box.append(el('ul', { class: 'diag-list' }, shown.slice(0, 40).map((d, k) => {
       // One mistake often gives several messages on a line; its hint is said once.
-      const key = `${d.line}\u0000${hints[k]}`;
-      const hint = hints[k] && !said.has(key) ? hints[k] : '';
+      const key = `${advice[k].line}\u0000${advice[k].hint}`;
+      const hint = advice[k].hint && !said.has(key) ? advice[k].hint : '';
       if (hint) said.add(key);
       return el('li', { class: 'diag diag-' + d.severity },
         el('button', { type: 'button', class: 'link diag-loc', text: `第 ${d.line} 行${d.col > 1 ? ` 第 ${d.col} 列` : ''}`,
@@ -245,6 +264,14 @@ function crashNotes(c, ctx) {
   return notes;
 }
 
+// Output still in the program's buffer when it crashed is lost: say so, and how to see it.
+export function lostOutputNote() {
+  return el('p', { class: 'case-note lost-output' }, el('strong', { text: '程序崩溃前没有留下输出。' }),
+    'printf 的内容先放在程序自己的缓冲区里，攒够了或程序正常结束时才真正写出；程序一崩溃，缓冲区里的内容就丢了。'
+    + '评测和自测时输出不是直接显示在屏幕上，行末的 \\n 也不会让它立刻写出。调试时在 printf 后面加一句 fflush(stdout); '
+    + '就能看到程序崩溃前运行到了哪里。');
+}
+
 function caseDetail(c, ctx) {
   const box = el('div', { class: 'case-box' });
   const explain = CASE_EXPLAIN[c.status];
@@ -273,7 +300,9 @@ function caseDetail(c, ctx) {
     '常见原因：用 %c 输出了 0，或者输出的字符数组没有以 \\0 结尾。'));
   }
   if (stopped) {
-    box.append(el('p', { class: 'case-note', text: c.status === 'runtime_error' ? '下面是程序崩溃前已经输出的内容。' : '下面是程序被停下之前已经输出的内容。' }));
+    const crashed = c.status === 'runtime_error';
+    if (crashed && !String(c.actual || '').trim() && writesOutput(ctx.code)) box.append(lostOutputNote());
+    else box.append(el('p', { class: 'case-note', text: crashed ? '下面是程序崩溃前已经输出的内容。' : '下面是程序被停下之前已经输出的内容。' }));
   }
   box.append(diffView(c.expected, c.actual, ctx.compare, stopped ? '崩溃/停止前的输出' : '实际输出', { nul: !!nul }));
   return box;

@@ -303,7 +303,7 @@ test('failures in a row count back to the last pass', () => {
 });
 
 import { bankChanges } from '../../web/src/lib/bank.js';
-import { smallBank } from './fixtures.mjs';
+import { smallBank } from '../e2e/fixtures.mjs';
 
 test('a bank import is described before it replaces anything', () => {
   const old = smallBank().questions;
