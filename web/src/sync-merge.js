@@ -519,9 +519,10 @@ export function stamp(prevRaw, state, device, now = Date.now()) {
     r.draftsAt = clockMap(r.draftsAt);
     for (const lang of new Set([...Object.keys(r.drafts), ...Object.keys(p.drafts)])) {
       if (r.drafts[lang] === p.drafts[lang]) continue;
-      // The edit replaced what this device held, so its writer has seen that version.
+      // A plain edit replaced what this device held, so its writer has seen that version. A
+      // write that sets its own clock (restoring a version) keeps the replaced one as earlier.
       const was = p.draftsAt[lang];
-      if (was && (r.draftsAt[lang] || '') !== was) {
+      if (was && (r.draftsAt[lang] || '') === was) {
         const seen = r.draftsSeen[lang] || (r.draftsSeen[lang] = {});
         seen[clockDevice(was)] = maxClock(seen[clockDevice(was)], was);
       }
