@@ -70,7 +70,7 @@ file(GLOB web_unit_tests CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/web/*.tes
 if(web_unit_tests AND NOT WIN32 AND NOT TAVRIN_SANITIZE)
   add_test(NAME web.unit COMMAND node --test ${web_unit_tests}
     WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}/tests/web)
-  set_tests_properties(web.unit PROPERTIES LABELS unit TIMEOUT 300)
+  set_tests_properties(web.unit PROPERTIES LABELS unit TIMEOUT 300 ENVIRONMENT TAVRIN_MERGE_SEED=20261211)
 endif()
 
 # The page in a real browser (Linux lane): each tests/e2e/*.test.mjs is a test of its own under
