@@ -49,7 +49,7 @@ struct backup_file {
 // Backups in the data folder, newest first (by write time, then name); prefix "" for all.
 std::vector<backup_file> list_backups(const std::string& prefix) {
   std::vector<backup_file> out;
-  for (const plat::dir_entry& e : plat::dir_list(store_path(""), "bk-*.json")) {
+  for (const plat::dir_entry& e : plat::dir_list(path_join(app_root, "data"), "bk-*.json")) {
     if (e.is_dir || e.name.compare(0, prefix.size(), prefix) != 0) continue;
     std::optional<uint64_t> size = plat::file_size(store_path(e.name));
     out.push_back({e.name, size ? *size : 0, e.write_time});

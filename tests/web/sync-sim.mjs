@@ -22,7 +22,7 @@ const LANGS = ['c', 'cpp'];
 const DAY = 24 * 3600 * 1000;
 
 // One run: devices, steps; returns a summary. Throws (assert) when a property fails.
-export function simulate(seed, { devices = 2 + Math.floor(random(seed ^ 0x5eed)() * 2), steps = 120 } = {}) {
+export function simulate(seed, { devices = 2 + Math.floor(random(seed ^ 0x5eed)() * 2), steps = 120, legacy = (seed & 1) === 1 } = {}) {
   const rnd = random(seed);
   const pick = (list) => list[Math.floor(rnd() * list.length)];
   let now = 1_780_000_000_000;
@@ -36,6 +36,23 @@ export function simulate(seed, { devices = 2 + Math.floor(random(seed ^ 0x5eed)(
     revision: 0, // the last account revision this computer saw
   }));
   const submissions = {}; // exercise -> submissions made, all devices
+  if (legacy) {
+    // Files and the account record in the older format: plain counts, millisecond stamps. The
+    // account holds 3 attempts of "sum"; each computer made some more that it never synced.
+    const old = (n) => ({ version: 1, settings: { theme: 'old' }, records: { sum: {
+      drafts: { c: 'old draft' }, draftsAt: { c: now - 5000 }, attempts: n, best: 'failed', passDates: [], lastAt: now - 5000, lastStatus: 'failed',
+      history: [{ at: now - 5000, lang: 'c', status: 'failed', passed: 0, total: 1, code: 'old' }] } } });
+    account.revision = 1;
+    account.state = old(3);
+    submissions.sum = 3;
+    for (const c of comps) {
+      const extra = Math.floor(rnd() * 3);
+      submissions.sum += extra;
+      c.data = upgrade(old(3 + extra), { device: c.id, base: account.state });
+      c.written = clone(c.data);
+      c.revision = 1;
+    }
+  }
   const writes = []; // { field, value, clock }
   const newestByDevice = {}; // `${exercise}|${device}` -> code of its newest submission
 

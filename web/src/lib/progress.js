@@ -68,6 +68,8 @@ function deviceId() {
 
 // Any stored form to the current one (older files are upgraded once, on their next save).
 export function normalize(raw) {
+  // Without the program's id (an older program), the file's own id keeps counting in one place.
+  if (!progress.device && raw && typeof raw.device === 'string' && /^[0-9a-z-]{1,40}$/.test(raw.device)) progress.device = raw.device;
   return upgrade(raw, { device: deviceId(), base: progress.upgradeBase });
 }
 
