@@ -623,11 +623,17 @@ def test_backups_are_bounded_listed_and_opened_only_by_their_own_names(tavrin, s
     assert all(b["size"] > 0 and b["time"] > 1_600_000_000_000 for b in listed)
 
     (data / "secret.json").write_text('{"x":1}', "utf-8")
-    refused = [other, "../data/secret.json", "secret.json", f"bk-{profile[:8]}-../../secret.json",
-               f"bk-{profile[:8]}-0000.json\u0000x", listed[0]["name"].replace(".json", ".txt"), "", 7, None]
-    for name in refused:
+    no_backup = {"error": "找不到这个备份，或它已损坏。"}
+    refused = [
+        (other, no_backup), ("../data/secret.json", no_backup), ("secret.json", no_backup),
+        (f"bk-{profile[:8]}-../../secret.json", no_backup), (listed[0]["name"].replace(".json", ".txt"), no_backup),
+        ("", no_backup), (7, no_backup), (None, no_backup),
+        # A NUL inside a name does not get past the reading of the request.
+        (f"bk-{profile[:8]}-0000.json\u0000x", {"error": "同步数据无效。"}),
+    ]
+    for name, expected in refused:
         answer = cj(tavrin, "POST", "/api/cloud/backup-open", {"profile": profile, "name": name})
-        assert answer == {"error": "找不到这个备份，或它已损坏。"}, name
+        assert answer == expected, name
     # A damaged backup of this account is refused the same way.
     (data / listed[1]["name"]).write_text("{broken", "utf-8")
     assert "error" in cj(tavrin, "POST", "/api/cloud/backup-open", {"profile": profile, "name": listed[1]["name"]})
