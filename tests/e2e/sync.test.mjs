@@ -151,7 +151,8 @@ async function signIn(page, how, { merge = true } = {}) {
     await page.waitForSelector('#dialog[open] .btn-primary', { timeout: 15000 });
     await page.click(merge ? '#dialog[open] .btn-primary' : '#dialog[open] .btn:not(.btn-primary)');
   }
-  await waitFor(async () => ['synced', 'distrust', 'offline'].includes(await syncState(page)), 60000, 'the first sync');
+  await waitFor(async () => ['synced', 'distrust', 'offline'].includes(await syncState(page)), 60000, 'the first sync')
+    .catch(async (e) => { throw new Error(`${e.message}: ${await syncState(page)}, ${await page.textContent('#cloud-account')}, ${await page.getAttribute('#cloud-account', 'title')}`); });
   if (await page.$('#cloud-dialog[open]')) await page.click('#cloud-close');
 }
 
@@ -170,8 +171,8 @@ let profile;
 test('an older, empty or unreadable answer changes nothing here, says so, and the learner can repair the account', async () => {
   if (!existsSync(CLOUD)) assert.fail(`the account service is not built: ${CLOUD}`);
   one = await openPage(browser, pcs.pc1.app.url);
-  two = await openPage(browser, pcs.pc2.app.url);
   await signIn(one.page, 'register');
+  two = await openPage(browser, pcs.pc2.app.url);
   await signIn(two.page, 'login', { merge: null });
   profile = await profileOf('pc1');
   assert.equal(await profileOf('pc2'), profile);

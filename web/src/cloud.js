@@ -157,6 +157,12 @@ function hideRestoreBanner() {
 
 // ---- the account window -------------------------------------------------------------------
 
+let dialog = null;
+let mode = 'login';      // login | register | recover
+let dialogError = '';
+let recoveryShown = '';  // shown once after register or recover, then forgotten
+let typedServer = null;  // a refused address stays in its field for correcting
+
 function openDialog() {
   if (!dialog) {
     dialog = el('dialog', { class: 'cloud-dialog', id: 'cloud-dialog', 'aria-labelledby': 'cloud-title' });
@@ -411,10 +417,11 @@ async function offerGuestProgress() {
   const guest = await call('/api/cloud/guest');
   if (typeof guest.error === 'string' || !wellFormed(guest)) return;
   const work = asGuestWork(guest, device());
-  if (!Object.keys(work.records).length && !Object.keys(work.settings).length) return;
+  if (!Object.keys(work.records).length) return;
   const p = cloud.page.progress;
   stampEdits();
-  if (sameContent(join(p.data, work), p.data)) return;
+  // Exercises are the work; the guest's settings alone (the last exercise opened) are not.
+  if (same(upgrade(join(p.data, work)).records, upgrade(p.data).records)) return;
   const yes = await cloud.page.ask('带入本机进度？', '这台电脑上有未登录时的练习记录，账号里还没有。要把它们合并到这个账号吗？游客进度本身不会被改动。',
     [{ label: '合并到账号', value: true, primary: true }, { label: '不用了', value: false }]);
   if (!yes) return;
