@@ -75,7 +75,7 @@ file(GLOB web_unit_tests CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/web/*.tes
 if(web_unit_tests AND NOT WIN32 AND NOT TAVRIN_SANITIZE)
   add_test(NAME web.unit COMMAND node --test ${web_unit_tests}
     WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}/tests/web)
-  set_tests_properties(web.unit PROPERTIES LABELS unit TIMEOUT 300)
+  set_tests_properties(web.unit PROPERTIES LABELS unit TIMEOUT 300 ENVIRONMENT TAVRIN_MERGE_SEED=20261211)
 endif()
 # The compiler-advice table against the Windows-hosted GCC under Wine: set TAVRIN_WINDOWS_GCC_BIN
 # to the folder holding gcc.exe and g++.exe (the toolchain the Windows program ships with).

@@ -9,7 +9,7 @@ const here = dirname(fileURLToPath(import.meta.url));
 const src = join(here, 'src');
 const dist = join(here, 'dist');
 const fonts = join(dist, 'fonts');
-const served = ['index.html', 'style.css', 'studio.css', 'app.js', 'cloud.js', 'sync-merge.js', 'icon.svg'];
+const served = ['index.html', 'style.css', 'studio.css', 'app.js', 'icon.svg'];
 
 function files(dir) {
   return readdirSync(dir, { withFileTypes: true }).flatMap((e) =>
@@ -50,7 +50,7 @@ await build({
   legalComments: 'none',
   logLevel: 'warning',
 });
-for (const name of ['index.html', 'style.css', 'studio.css', 'icon.svg', 'cloud.js', 'sync-merge.js']) {
+for (const name of ['index.html', 'style.css', 'studio.css', 'icon.svg']) {
   copyFileSync(join(src, name), join(dist, name));
 }
 

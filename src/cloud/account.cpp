@@ -20,6 +20,8 @@ std::string user_name;
 std::string access_token;
 int remembered = 0;
 int backup_sequence = 0;
+std::string restore_problem;
+std::string restore_user;
 std::mutex cloud_lock;
 
 namespace {
@@ -44,6 +46,20 @@ char* ok_answer() {
 }
 
 std::string session_path() { return store_path("cloud-session.bin"); }
+// Who was signed in here last (address and name, no secret): lets a start tell a sign-in that
+// could not be restored from never having signed in.
+std::string marker_path() { return store_path("cloud-last.json"); }
+
+void write_marker() {
+  text_buffer b{};
+  b_add(&b, "{\"server\":");
+  b_json(&b, service.c_str());
+  b_add(&b, ",\"username\":");
+  b_json(&b, user_name.c_str());
+  b_add(&b, "}");
+  cstr text(b_release(&b));
+  write_atomic(marker_path(), text.get());
+}
 
 void wipe(std::string& s) {
   plat::secure_wipe(s.data(), s.size());
@@ -70,11 +86,33 @@ bool take_configured(const char* text) {
   return true;
 }
 
+// Why a sign-in this folder had could not be restored: "" when it was (or there was none),
+// "missing" (the stored sign-in is gone), "unreadable" (it does not open: damaged, another key,
+// a moved folder), "address" (stored for another service address).
+void note_restore(const char* problem) {
+  cstr marker(read_utf8(marker_path(), config_limit));
+  json_doc doc;
+  cstr name;
+  if (marker && json_parse(&doc, marker.get()) == 1) name.reset(j_str(&doc, j_get(&doc, 0, "username")));
+  if (!marker && std::strcmp(problem, "missing") == 0) return;  // never signed in here
+  restore_problem = problem;
+  restore_user = name ? name.get() : "";
+  if (restore_user.size() > user_name_max) restore_user.clear();
+}
+
 void restore_session() {
   std::optional<std::string> sealed = plat::file_read_all(session_path(), session_limit);
-  if (!sealed || sealed->empty()) return;
+  if (!sealed || sealed->empty()) {
+    note_restore(plat::path_exists(session_path()) ? "unreadable" : "missing");
+    return;
+  }
   std::optional<std::string> plain = plat::secret_open(*sealed, app_root);
-  if (!plain) return;
+  if (!plain) {
+    note_restore("unreadable");
+    return;
+  }
+  bool restored = false;
+  bool other_address = false;
   if (!plain->empty() && plain->back() == '\0') {
     json_doc doc;
     if (json_parse(&doc, plain->c_str()) == 1) {
@@ -90,11 +128,15 @@ void restore_session() {
         make_profile();
         if (profile.empty()) clear_identity();
         else remembered = 1;
+        restored = !profile.empty();
+      } else if (server && std::strcmp(server.get(), service.c_str()) != 0) {
+        other_address = true;
       }
       wipe_free(token);
     }
   }
   plat::secure_wipe(plain->data(), plain->size());
+  if (!restored) note_restore(other_address ? "address" : "unreadable");
 }
 
 // Seals the sign-in for this user and program folder and replaces cloud-session.bin.
@@ -166,6 +208,9 @@ char* sign_in_endpoint(const char* service_path, const char* body) {
     } else {
       // A sign-in that cannot be stored still holds for this run.
       bool stored = store_session();
+      write_marker();
+      restore_problem.clear();
+      restore_user.clear();
       {
         std::lock_guard<std::mutex> hold(store_lock);
         remembered = stored ? 1 : 0;
@@ -194,11 +239,47 @@ char* logout_endpoint() {
   std::free(remote("POST", "/v1/logout", "{}", true, &status));  // the service's view does not matter
   std::string path = session_path();
   if (plat::path_exists(path) && !plat::file_delete(path)) return failure(msg_session_stuck);
+  plat::file_delete(marker_path());
   {
     std::lock_guard<std::mutex> hold(store_lock);
     clear_identity();
   }
   return ok_answer();
+}
+
+// This program folder's id for the page's per-device counters: a random seed kept in the data
+// folder, mixed with the folder's path so that a copied folder counts as another device.
+std::string device_id() {
+  std::string seed_path = store_path("device-seed.txt");
+  cstr seed(read_utf8(seed_path, 256));
+  if (!seed || std::strlen(seed.get()) != 32) {
+    uint8_t raw[16];
+    if (!plat::random_bytes(raw, sizeof raw)) return "";
+    char hex[33];
+    for (int i = 0; i < 16; ++i) snprintf(hex + 2 * i, 3, "%02x", raw[i]);
+    if (!seed) plat::file_create_new(seed_path, std::string_view(hex, 32));
+    else write_atomic(seed_path, hex);
+    seed.reset(read_utf8(seed_path, 256));
+    if (!seed || std::strlen(seed.get()) != 32) return "";
+  }
+  uint8_t digest[32];
+  if (!plat::sha256(std::string(seed.get()) + app_root, digest)) return "";
+  char hex[13];
+  for (int i = 0; i < 6; ++i) snprintf(hex + 2 * i, 3, "%02x", digest[i]);
+  return std::string(hex, 12);
+}
+
+// What only this computer knows: its device id and a sign-in that could not be restored.
+char* local_endpoint() {
+  text_buffer b{};
+  b_add(&b, "{\"device\":");
+  b_json(&b, device_id().c_str());
+  b_add(&b, ",\"restore\":");
+  b_json(&b, restore_problem.c_str());
+  b_add(&b, ",\"lastUser\":");
+  b_json(&b, restore_user.c_str());
+  b_add(&b, "}");
+  return b_release(&b);
 }
 
 }  // namespace
@@ -251,6 +332,7 @@ char* handle_locked(const char* method, const char* path, const char* body) {
     if (std::strcmp(path, "/api/cloud/status") == 0) return public_status();
     if (std::strcmp(path, "/api/cloud/base") == 0) return sync_base();
     if (std::strcmp(path, "/api/cloud/guest") == 0) return sync_guest();
+    if (std::strcmp(path, "/api/cloud/local") == 0) return local_endpoint();
   }
   if (post && std::strcmp(path, "/api/cloud/config") == 0) return config_endpoint(body);
   if (service.empty()) return failure(msg_unconfigured);
@@ -264,6 +346,7 @@ char* handle_locked(const char* method, const char* path, const char* body) {
   }
   if (profile.empty()) return failure(msg_sign_in_first);
   if (get && std::strcmp(path, "/api/cloud/pull") == 0) return sync_pull();
+  if (get && std::strcmp(path, "/api/cloud/backups") == 0) return sync_backups();
   return failure(msg_no_such_endpoint);
 }
 

@@ -17,6 +17,8 @@ extern std::string user_name;     // "" or 1 to 127 bytes
 extern std::string access_token;  // "" or 43 characters of letters, digits, '_' and '-'
 extern int remembered;            // 1 when the sign-in is stored in cloud-session.bin
 extern int backup_sequence;       // backups made since start
+extern std::string restore_problem;  // why a stored sign-in was not restored at start, "" if none
+extern std::string restore_user;     // the account name that sign-in had, when known
 extern std::mutex cloud_lock;     // held over every cloud request
 
 // ---- transport.cpp
@@ -38,4 +40,5 @@ char* handle_locked(const char* method, const char* path, const char* body);
 char* sync_base();
 char* sync_guest();
 char* sync_pull();
+char* sync_backups();  // this account's backups, newest first
 char* sync_post(const char* path, const char* body);

@@ -503,6 +503,7 @@ def test_restart_restores_sign_in_only_for_same_address_and_folder(app_folder, s
     app = tv.Tavrin.start(folder)
     try:
         assert cj(app, "GET", "/api/cloud/status")["loggedIn"] is False
+        assert cj(app, "GET", "/api/cloud/local")["restore"] == "address"
     finally:
         app.stop()
     assert session.read_bytes() == sealed
@@ -514,6 +515,8 @@ def test_restart_restores_sign_in_only_for_same_address_and_folder(app_folder, s
     app = tv.Tavrin.start(moved)
     try:
         assert cj(app, "GET", "/api/cloud/status")["loggedIn"] is False
+        local = cj(app, "GET", "/api/cloud/local")
+        assert (local["restore"], local["lastUser"]) == ("unreadable", "restart"), "the page can say why"
     finally:
         app.stop()
     assert (moved / "data" / "cloud-session.bin").read_bytes() == sealed
@@ -525,8 +528,131 @@ def test_restart_restores_sign_in_only_for_same_address_and_folder(app_folder, s
     app = tv.Tavrin.start(folder)
     try:
         assert cj(app, "GET", "/api/cloud/status")["loggedIn"] is False
+        assert cj(app, "GET", "/api/cloud/local")["restore"] == "unreadable"
     finally:
         app.stop()
+
+
+@pytest.mark.parametrize("fault, expected", [
+    ("session deleted", "missing"),
+    ("session truncated", "unreadable"),
+    ("key deleted", "unreadable"),
+    ("key truncated", "unreadable"),
+    ("key replaced", "unreadable"),
+    ("signed out", ""),
+])
+def test_a_sign_in_that_could_not_be_restored_is_reported(app_folder, service, private_config, fault, expected):
+    if fault.startswith("key") and tv.WINDOWS:
+        pytest.skip("on Windows the sealing key is the system's own")
+    svc = service()
+    folder = app_folder(name="restore")
+    app = tv.Tavrin.start(folder)
+    try:
+        configure(app, svc.url)
+        sign_up(app, "恢复")
+        assert cj(app, "GET", "/api/cloud/local")["restore"] == ""
+        if fault == "signed out":
+            assert cj(app, "POST", "/api/cloud/logout", {})["ok"] is True
+    finally:
+        app.stop()
+    session = folder / "data" / "cloud-session.bin"
+    keys = list(private_config.rglob("cloud.key"))
+    if fault == "session deleted":
+        session.unlink()
+    elif fault == "session truncated":
+        session.write_bytes(session.read_bytes()[:10])
+    elif fault.startswith("key"):
+        assert len(keys) == 1, keys
+        if fault == "key deleted":
+            keys[0].unlink()
+        elif fault == "key truncated":
+            keys[0].write_bytes(keys[0].read_bytes()[:16])
+        else:
+            keys[0].write_bytes(bytes(32))
+    app = tv.Tavrin.start(folder)
+    try:
+        assert cj(app, "GET", "/api/cloud/status")["loggedIn"] is False
+        local = cj(app, "GET", "/api/cloud/local")
+        assert local["restore"] == expected
+        assert local["lastUser"] == ("恢复" if expected else "")
+        # Signing in again clears the report.
+        if expected:
+            assert cj(app, "POST", "/api/cloud/login", {"username": "恢复", "password": PASSWORD})["ok"] is True
+            assert cj(app, "GET", "/api/cloud/local")["restore"] == ""
+    finally:
+        app.stop()
+
+
+def test_device_id_is_stable_and_differs_per_folder(app_folder, tmp_path):
+    folder = app_folder(name="dev")
+    ids = []
+    for _ in range(2):
+        app = tv.Tavrin.start(folder)
+        try:
+            ids.append(cj(app, "GET", "/api/cloud/local")["device"])
+        finally:
+            app.stop()
+    assert ids[0] == ids[1] and len(ids[0]) == 12 and all(c in "0123456789abcdef" for c in ids[0])
+    copy = tmp_path / "copy"
+    shutil.copytree(folder, copy, symlinks=True)
+    app = tv.Tavrin.start(copy)
+    try:
+        assert cj(app, "GET", "/api/cloud/local")["device"] not in ("", ids[0]), "a copied folder is another device"
+    finally:
+        app.stop()
+
+
+def test_backups_are_bounded_listed_and_opened_only_by_their_own_names(tavrin, service):
+    svc = service()
+    configure(tavrin, svc.url)
+    profile = sign_up(tavrin, "备份")["status"]["profile"]
+    data = tavrin.folder / "data"
+    # Another account's backups on this computer, large enough to meet the total limit.
+    other = "bk-ffffffff-00000001-0001.json"
+    (data / other).write_text('{"records":{}}', "utf-8")
+    for k in range(13):
+        state = {"records": {"sum": {"drafts": {"c": f"// 第 {k} 份"}}}}
+        assert cj(tavrin, "POST", "/api/cloud/backup", {"profile": profile, "state": state})["ok"] is True
+    listed = cj(tavrin, "GET", "/api/cloud/backups")["backups"]
+    assert len(listed) == 10, "the newest 10 of this account"
+    mine = sorted(p.name for p in data.glob(f"bk-{profile[:8]}-*.json"))
+    assert sorted(b["name"] for b in listed) == mine
+    assert (data / other).exists(), "another account's backups are not this account's count"
+    newest = cj(tavrin, "POST", "/api/cloud/backup-open", {"profile": profile, "name": listed[0]["name"]})
+    assert newest["state"]["records"]["sum"]["drafts"]["c"] == "// 第 12 份"
+    assert all(b["size"] > 0 and b["time"] > 1_600_000_000_000 for b in listed)
+
+    (data / "secret.json").write_text('{"x":1}', "utf-8")
+    no_backup = {"error": "找不到这个备份，或它已损坏。"}
+    refused = [
+        (other, no_backup), ("../data/secret.json", no_backup), ("secret.json", no_backup),
+        (f"bk-{profile[:8]}-../../secret.json", no_backup), (listed[0]["name"].replace(".json", ".txt"), no_backup),
+        ("", no_backup), (7, no_backup), (None, no_backup),
+        # A NUL inside a name does not get past the reading of the request.
+        (f"bk-{profile[:8]}-0000.json\u0000x", {"error": "同步数据无效。"}),
+    ]
+    for name, expected in refused:
+        answer = cj(tavrin, "POST", "/api/cloud/backup-open", {"profile": profile, "name": name})
+        assert answer == expected, name
+    # A damaged backup of this account is refused the same way.
+    (data / listed[1]["name"]).write_text("{broken", "utf-8")
+    assert "error" in cj(tavrin, "POST", "/api/cloud/backup-open", {"profile": profile, "name": listed[1]["name"]})
+    # Another profile's page cannot open them.
+    assert "error" in cj(tavrin, "POST", "/api/cloud/backup-open", {"profile": "0" * 32, "name": listed[0]["name"]})
+
+
+def test_backups_stay_within_the_total_size(tavrin, service):
+    svc = service()
+    configure(tavrin, svc.url)
+    profile = sign_up(tavrin, "大备份")["status"]["profile"]
+    data = tavrin.folder / "data"
+    big = "x" * (3 * 1024 * 1024)
+    for k in range(9):
+        state = {"records": {}, "pad": big + str(k)}
+        assert cj(tavrin, "POST", "/api/cloud/backup", {"profile": profile, "state": state})["ok"] is True
+    total = sum(p.stat().st_size for p in data.glob("bk-*.json"))
+    assert total <= 20 * 1024 * 1024, total
+    assert len(list(data.glob("bk-*.json"))) >= 6
 
 
 def test_logout_works_with_the_service_down(tavrin, service, relay):

@@ -18,6 +18,7 @@ import { renderHistory, resultWords, when } from './views/history-view.js';
 import { setupTry, tryInput, tryBusy, showTry } from './views/try-view.js';
 import { failuresInARow } from './lib/history.js';
 import { renderBankView, showBankMessage } from './views/bank-view.js';
+import * as cloud from './cloud.js';
 
 const app = {
   bank: null,
@@ -699,11 +700,18 @@ function wire() {
 }
 
 // ---- account and sync (cloud.js) ------------------------------------------------
-// cloud.js is its own file; it fixes the profile before the progress loads and syncs it.
+// cloud.js fixes the profile before the progress loads and syncs it.
 
 function cloudHook(name, ...args) {
-  const cloud = globalThis.TavrinCloud;
-  return cloud && typeof cloud[name] === 'function' ? cloud[name](...args) : undefined;
+  return cloud[name](...args);
+}
+
+// Another account's (or the guest's) results and runs leave the screen with it.
+function forgetPanes() {
+  app.verdicts.clear();
+  for (const id of ['#result', '#try', '#history']) clear($(id));
+  $('#result-badge').hidden = true;
+  selectPane('statement');
 }
 
 function redrawProgress() {
@@ -713,7 +721,7 @@ function redrawProgress() {
 }
 
 const cloudPage = {
-  call, progress, loadProgress, saveProgress, changed, refresh: redrawProgress, toast, ask,
+  call, progress, loadProgress, saveProgress, changed, refresh: redrawProgress, forget: forgetPanes, toast, ask,
   title: (id) => (app.byId.get(id) || {}).title || id,
 };
 

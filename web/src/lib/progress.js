@@ -5,11 +5,14 @@ import { call } from './api.js';
 import { formatDate } from './dom.js';
 import { judgingBasis } from './bank.js';
 import { historyEntry, mergeProgress, trimHistory } from './history.js';
+import { upgrade, stamp, newDevice, same } from '../sync-merge.js';
 
 // The profile the page loaded; "guest" while no account is signed in.
 export const progress = {
   profile: 'guest',
-  data: { version: 1, records: {}, settings: {} },
+  data: { version: 2, records: {}, settings: {} },
+  device: '', // this program folder's id in the per-device counters and clocks
+  upgradeBase: null, // the last synced state, when an older-format file needs upgrading
   dirty: false,
   blocked: false, // a 409: the account changed under us; nothing more is written
   stopped: false, // the program no longer answers: nothing typed now is saved
@@ -19,12 +22,6 @@ export const progress = {
   base: null, // the progress as last read from or written to the file: what both pages started from
   onChange: () => {},
 };
-
-// The general merge lives in sync-merge.js, loaded by the page before this bundle.
-function merger() {
-  const m = globalThis.TavrinMerge;
-  return m && typeof m.mergeStates === 'function' ? m : null;
-}
 
 function clone(x) {
   return JSON.parse(JSON.stringify(x));
@@ -43,18 +40,17 @@ function exclusive(fn) {
 
 // Takes in what another page saved: { changed } or { error }.
 function absorb(disk) {
-  const m = merger();
-  if (!m || !progress.base) return { changed: false };
-  const merged = mergeProgress(m, progress.base, progress.data, disk);
+  if (!progress.base) return { changed: false };
+  const merged = mergeProgress(progress.base, progress.data, normalize(clone(disk)), deviceId());
   progress.base = normalize(clone(disk));
-  if (m.same(merged, progress.data)) return { changed: false };
+  if (same(merged, progress.data)) return { changed: false };
   progress.data = normalize(merged);
   progress.onChange('merged');
   return { changed: true };
 }
 
 export async function pullProgress() {
-  if (progress.blocked || !merger()) return;
+  if (progress.blocked) return;
   await exclusive(async () => {
     const { data } = await call('/api/state', { extra: { 'X-Mesk-Profile': progress.profile } });
     if (typeof data.error !== 'string') absorb(data);
@@ -65,19 +61,21 @@ const SAVE_DELAY_MS = 1200;
 const RETRY_MS = 8000;
 const RANK = { accepted: 3, failed: 2, compile_error: 1 };
 
-// The per-exercise map lives under "records"; files written before sync kept it under "exercises".
+function deviceId() {
+  if (!progress.device) progress.device = newDevice();
+  return progress.device;
+}
+
+// Any stored form to the current one (older files are upgraded once, on their next save).
 export function normalize(raw) {
-  const data = raw && typeof raw === 'object' && !Array.isArray(raw) ? raw : {};
-  const records = {};
-  for (const key of ['exercises', 'records']) {
-    const map = data[key];
-    if (map && typeof map === 'object' && !Array.isArray(map)) Object.assign(records, map);
-  }
-  delete data.exercises;
-  data.records = records;
-  if (!data.settings || typeof data.settings !== 'object') data.settings = {};
-  data.version = 1;
-  return data;
+  // Without the program's id (an older program), the file's own id keeps counting in one place.
+  if (!progress.device && raw && typeof raw.device === 'string' && /^[0-9a-z-]{1,40}$/.test(raw.device)) progress.device = raw.device;
+  return upgrade(raw, { device: deviceId(), base: progress.upgradeBase });
+}
+
+// The page's plain edits since the last read or write get their clocks and counters.
+export function stampEdits(now = Date.now()) {
+  stamp(progress.base, progress.data, deviceId(), now);
 }
 
 // { ok } or { error }.
@@ -92,7 +90,7 @@ export async function loadProgress() {
 export function record(id, create = false) {
   let r = progress.data.records[id];
   if (!r && create) {
-    r = { drafts: {}, attempts: 0, best: '', passDates: [] };
+    r = { drafts: {}, attempts: 0, best: '', passDates: [], attemptsBy: {}, results: {} };
     progress.data.records[id] = r;
   }
   return r || null;
@@ -102,7 +100,6 @@ export function setting(name, value) {
   if (value === undefined) return progress.data.settings[name];
   if (progress.data.settings[name] === value) return value;
   progress.data.settings[name] = value;
-  stamp(progress.data, 'settingsAt', name);
   changed();
   return value;
 }
@@ -111,19 +108,12 @@ export function saveDraft(id, lang, code) {
   const r = record(id, true);
   if (r.drafts[lang] === code) return;
   r.drafts[lang] = code;
-  stamp(r, 'draftsAt', lang);
   changed();
 }
 
 export function dropDraft(id, lang) {
   const r = record(id);
-  if (r && r.drafts && lang in r.drafts) { delete r.drafts[lang]; stamp(r, 'draftsAt', lang); changed(); }
-}
-
-// When a value last changed, so that a sync can tell the newer of two edits.
-function stamp(holder, map, name) {
-  if (!holder[map] || typeof holder[map] !== 'object') holder[map] = {};
-  holder[map][name] = Date.now();
+  if (r && r.drafts && lang in r.drafts) { delete r.drafts[lang]; changed(); }
 }
 
 // Days with any run or submission, for the progress cards; kept to the last
@@ -167,13 +157,16 @@ export function noteVerdict(question, verdict, now = new Date(), run = null) {
   r.attempts = (r.attempts || 0) + 1;
   r.lastAt = now.getTime();
   r.lastStatus = verdict.status;
+  const basis = judgingBasis(question);
+  if (r.basis !== basis) r.best = '';
   if ((RANK[verdict.status] || 0) > (RANK[r.best] || 0)) r.best = verdict.status;
   if (verdict.status === 'accepted') {
     const day = formatDate(now);
     if (!Array.isArray(r.passDates)) r.passDates = [];
     if (!r.passDates.includes(day)) r.passDates.push(day);
-    r.basis = judgingBasis(question);
   }
+  // The result counts for the tests it was judged on.
+  r.basis = judgingBasis(question);
   changed();
 }
 
@@ -195,6 +188,8 @@ export function restamp(questions, carriedIds) {
       if (r.basis !== basis) { r.basis = basis; changed(); }
       continue;
     }
+    // The pass stays recorded for the old tests; the tests in use now are another basis.
+    r.basis = basis;
     r.best = r.attempts > 0 ? 'failed' : '';
     r.clearedAt = Date.now();
     cleared++;
@@ -204,6 +199,7 @@ export function restamp(questions, carriedIds) {
 }
 
 async function write(keepalive) {
+  stampEdits();
   trimHistory(progress.data);
   progress.data.updated = Date.now();
   const body = JSON.stringify(progress.data);
@@ -240,7 +236,7 @@ export async function saveProgress({ keepalive = false } = {}) {
   progress.dirty = false;
   const job = keepalive ? write(true) : exclusive(async () => {
     // What another page saved since we last looked is merged in first.
-    if (merger() && progress.base) {
+    if (progress.base) {
       const disk = await call('/api/state', { extra: { 'X-Mesk-Profile': progress.profile } });
       if (disk.status === 0) return disk;
       if (typeof disk.data.error !== 'string') absorb(disk.data);
