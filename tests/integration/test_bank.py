@@ -140,6 +140,75 @@ def test_comparison_follows_the_judge(actual, expected, mode, result):
     assert check.outputs_match(actual, expected, mode) is result
 
 
+
+# ---- every input inside the ranges its statement gives -----------------------------------
+
+@pytest.mark.parametrize("ex_id", sorted(BY_ID))
+def test_every_input_lies_inside_the_stated_ranges(ex_id):
+    problems = check.check_ranges(BY_ID[ex_id])
+    assert not problems, "\n".join(problems)
+
+
+_SPEC = """
+int n 1 3
+repeat n
+word name [a-z]{1,5}
+int score -10 n*10
+end
+check len(set(all_name)) == n
+line note [ -~]{0,8}
+real price 0 2.5 2
+"""
+
+
+@pytest.mark.parametrize("text,wrong", [
+    ("2\nab 5\ncd 20\nhello\n2.50\n", None),
+    ("1\nab -10\n\n0\n", None),                       # an empty line where the line may be empty
+    ("1\r\nab 10\r\nx y\r\n1.5\r\n", None),           # Windows line ends
+    ("4\nab 5\ncd 20\n", "n = 4 outside"),
+    ("0\nhi\n1\n", "n = 0 outside"),
+    ("2\nab 5\ncd 21\nhi\n1\n", "score = 21 outside"),  # the bound depends on n
+    ("1\nab 1.0\nhi\n1\n", "is not an integer"),
+    ("1\nAb 1\nhi\n1\n", "does not match"),
+    ("2\nab 1\nab 2\nhi\n1\n", "fails: len(set(all_name))"),
+    ("1\nab 1 extra\nhi\n1\n", "unexpected"),           # the line must start where the tokens ended
+    ("1\nab 1\nmuch too long\n1\n", "does not match"),
+    ("1\nab 1\nhi\n2.501\n", "more than 2 decimals"),
+    ("1\nab 1\nhi\n2.51\n", "outside"),
+    ("1\nab 1\nhi\n", "the input ends"),
+    ("1\nab 1\nhi\n1\n7\n", "left over"),
+])
+def test_range_checker_tells_inside_from_outside(text, wrong):
+    why = check.check_input(check.parse_ranges(_SPEC), text)
+    if wrong is None:
+        assert why is None, why
+    else:
+        assert why and wrong in why, why
+
+
+@pytest.mark.parametrize("spec,found", [
+    ("more 1 2\nint x 0 9\nend", {"": "0 repetitions", "1 2": None, "1 2 3": "3 repetitions"}),
+    ("word t ([01]\\d|2[0-3]):([0-5]\\d)\ncheck t_1 * 60 + t_2 >= 60", {"00:59": "fails", "01:00": None, "24:00": "does not match"}),
+    ("int b 0 10**18", {"1000000000000000000": None, "1152921504606846976": "outside"}),
+])
+def test_range_checker_repeats_patterns_and_expressions(spec, found):
+    parsed = check.parse_ranges(spec)
+    for text, wrong in found.items():
+        why = check.check_input(parsed, text + "\n")
+        assert (why is None) if wrong is None else (why and wrong in why), (text, why)
+
+
+@pytest.mark.parametrize("spec,error", [
+    ("repeat 2\nint x 0 1", "not closed"),
+    ("end", "end without"),
+    ("integer x 0 1", "unknown statement"),
+    ("int x 0", "needs 3 arguments"),
+])
+def test_range_checker_refuses_a_broken_ranges_file(spec, error):
+    with pytest.raises(check.RangeError, match=error):
+        check.parse_ranges(spec)
+
+
 # ---- the bank content and the assembled file --------------------------------------------
 
 def test_bank_covers_every_topic_level_and_language():
