@@ -126,6 +126,26 @@ def parse_text(text):
     return fields
 
 
+def parse_hints(text):
+    """hints.md as the list of its section bodies (思路, 关键一步), as the assembler reads it."""
+    bodies, current = [], None
+    for line in text.split("\n"):
+        if line.startswith("## "):
+            if current is not None:
+                bodies.append(current)
+            current = []
+        elif current is not None:
+            current.append(line)
+    if current is not None:
+        bodies.append(current)
+    out = []
+    for body in bodies:
+        while body and not body[0].strip(" \t"):
+            body = body[1:]
+        out.append("\n".join(body).rstrip(" \t\n"))
+    return out
+
+
 def load(missing_ok=False):
     """Every exercise folder as a dict, sorted like the bundled bank."""
     out = []
@@ -139,6 +159,8 @@ def load(missing_ok=False):
         ex["starter"] = read(os.path.join(dirpath, "starter" + ext))
         ex["reference"] = read(os.path.join(dirpath, "reference" + ext))
         ex.update(parse_text(read(os.path.join(dirpath, "text.md"))))
+        hints_path = os.path.join(dirpath, "hints.md")
+        ex["hints"] = parse_hints(read(hints_path)) if os.path.exists(hints_path) else None
         ex["samples"] = read_cases(dirpath, "samples", missing_ok)
         ex["tests"] = read_cases(dirpath, "tests", missing_ok)
         wrong_dir = os.path.join(dirpath, "wrong")
@@ -147,7 +169,7 @@ def load(missing_ok=False):
             for name in sorted(os.listdir(wrong_dir)):
                 ex["wrong"][name] = read(os.path.join(wrong_dir, name))
         out.append(ex)
-    out.sort(key=lambda e: (e["topic"], e["stars"], e["id"]))
+    out.sort(key=lambda e: (e["topic"], e["lang"] == "cpp", e["stars"], e["id"]))
     return out
 
 

@@ -248,6 +248,7 @@ def test_program_folder_holds_the_authored_bank():
             assert q[key] == e[key], f"{q['id']}.{key}"
         for kind in ("samples", "tests"):
             assert q[kind] == [{"input": c["input"], "output": c["output"]} for c in e[kind]], f"{q['id']}.{kind}"
+        assert q.get("hints") == e["hints"], f"{q['id']}.hints"
 
 
 def _read_limit():

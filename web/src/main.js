@@ -286,6 +286,9 @@ function nextExercise(q) {
   return null;
 }
 
+// How many of each exercise's own hints have been opened since the page was loaded.
+const hintsSeen = new Map();
+
 function showResult(entry) {
   const host = $('#result');
   const badge = $('#result-badge');
@@ -307,6 +310,9 @@ function showResult(entry) {
       failures: failuresInARow(record(id)),
       onTryInput: openTry,
       reference: app.current.reference,
+      hints: app.current.hints,
+      hintsSeen: hintsSeen.get(id) || 0,
+      onHintSeen: (count) => hintsSeen.set(id, count),
       confirm: (title, text, yes) => ask(title, text, [{ label: yes, value: true, primary: true }, { label: '再想想', value: false }]),
       onSawSolution: () => { const r = record(id, true); r.sawSolution = (r.sawSolution || 0) + 1; changed(); },
     });
