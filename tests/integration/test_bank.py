@@ -226,6 +226,8 @@ def test_bank_covers_every_topic_level_and_language():
     for e in EXERCISES:
         assert 1 <= len(e["samples"]) <= 5 and 3 <= len(e["tests"]) <= 20, e["id"]
         assert "在这里" in e["starter"], f"{e['id']}: the starter should show where to write"
+        assert e["hints"] and len(e["hints"]) == 2 and all(h.strip() for h in e["hints"]), \
+            f"{e['id']}: hints.md should give the idea (思路) and the key step (关键一步)"
 
 
 def _bundled_bank():
