@@ -221,6 +221,10 @@ def test_bank_covers_every_topic_level_and_language():
         stars = {e["stars"] for e in items}
         assert min(stars) <= 2 and max(stars) >= 4, f"topic {topic} spans only stars {sorted(stars)}"
     assert len(EXERCISES) >= 60
+    for topic, items in by_topic.items():
+        langs = [e["lang"] for e in items]
+        assert langs == sorted(langs), f"topic {topic}: the C exercises come before the C++ ones"
+    assert EXERCISES[0]["lang"] == "c", "the very first exercise is a C one"
     assert sum(e["lang"] == "cpp" for e in EXERCISES) >= 8
     assert sum(e["compare"] == "float" for e in EXERCISES) >= 6
     for e in EXERCISES:
