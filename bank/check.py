@@ -12,6 +12,8 @@ judge's tolerance.
 (authoring aid: read the new files before committing them).
 --ranges checks only that every sample and test input lies inside the ranges the
 exercise states (its ranges.txt), without compiling anything.
+--coverage writes each exercise's coverage.md: the tests that refuse each kept wrong
+solution, and the tests that reach each bound of its ranges (gaps are marked).
 
 ranges.txt describes the input, one statement a line, read in order ("#" starts a comment):
     int NAME LO HI        next token, a decimal integer from LO to HI
@@ -262,8 +264,9 @@ class _Input:
         return bool(self.text[self.pos:].strip())
 
 
-def check_input(spec, text):
-    """None when text fits the parsed ranges, else what is wrong."""
+def check_input(spec, text, bounds=None):
+    """None when text fits the parsed ranges, else what is wrong. bounds, when given, collects
+    the (name, "min" | "max", bound text) of every value read that sits on a bound."""
     env = {"INPUT": text}
 
     def value(expr, number):
@@ -272,6 +275,13 @@ def check_input(spec, text):
             return eval(expr, {"__builtins__": {}, **_SAFE, **env})  # noqa: S307 (our own files)
         except Exception as e:  # a typo in ranges.txt must be reported, not crash the check
             raise RangeError(f"ranges.txt:{number}: cannot evaluate {expr!r}: {e}")
+
+    def note(name, v, low, high, lo, hi):
+        if bounds is not None:
+            if v == low:
+                bounds.add((name, "min", lo))
+            if v == high:
+                bounds.add((name, "max", hi))
 
     def keep(name, v):
         env[name] = v
@@ -285,8 +295,10 @@ def check_input(spec, text):
                 if not _INT.fullmatch(tok):
                     raise RangeError(f"{name} = {tok[:30]!r} is not an integer")
                 v = int(tok)
-                if not value(lo, number) <= v <= value(hi, number):
+                low, high = value(lo, number), value(hi, number)
+                if not low <= v <= high:
                     raise RangeError(f"{name} = {v} outside {lo} .. {hi}")
+                note(name, v, low, high, lo, hi)
                 keep(name, v)
             elif op == "real":
                 name, lo, hi = args[:3]
@@ -298,8 +310,10 @@ def check_input(spec, text):
                 if m.group(2) is not None and len(m.group(2)) > places:
                     raise RangeError(f"{name} = {tok} has more than {places} decimals")
                 v = float(tok)
-                if not value(lo, number) <= v <= value(hi, number):
+                low, high = value(lo, number), value(hi, number)
+                if not low <= v <= high:
                     raise RangeError(f"{name} = {tok} outside {lo} .. {hi}")
+                note(name, v, low, high, lo, hi)
                 keep(name, v)
             elif op in ("word", "line"):
                 name, regex = args
@@ -419,6 +433,56 @@ def check_exercise(ex, write_missing=False):
     return problems
 
 
+def declared_bounds(block, out=None):
+    """(name, "min" | "max", bound text) of every int and real statement, in file order."""
+    out = [] if out is None else out
+    for _number, op, args in block:
+        if op in ("int", "real"):
+            out += [(args[0], "min", args[1]), (args[0], "max", args[2])]
+        elif op in ("repeat", "more"):
+            declared_bounds(args[1], out)
+    return out
+
+
+def write_coverage(ex):
+    """coverage.md: which test refuses each kept wrong solution, and which test reaches each
+    bound of the stated ranges; what nothing covers is listed as a gap."""
+    spec = parse_ranges(read(os.path.join(ex["folder"], "ranges.txt")))
+    lines = [f"# {ex['id']}：测试覆盖表", "",
+             "由 `python3 bank/check.py --coverage` 生成。每个错误写法代表题面里的一条规则或一个坑；"
+             "每个边界是范围里的一个界。", "",
+             "| 规则（错误写法） | 拒绝它的测试 |", "|---|---|"]
+    with tempfile.TemporaryDirectory(prefix="bank-cover-") as work:
+        for name, source in ex["wrong"].items():
+            wexe, _ = compile_source("cpp" if name.endswith(".cpp") else "c", source, work, "wrong")
+            refusing = []
+            for i, case in enumerate(ex["tests"], 1):
+                if not wexe:
+                    break
+                code, out = run(wexe, case["input"], timeout=3)
+                if code != 0 or not outputs_match(out, case["output"] or "", ex["compare"]):
+                    refusing.append(f"tests/{i}")
+            lines.append(f"| wrong/{name} | {', '.join(refusing) or '**没有（缺口）**'} |")
+    lines += ["", "| 边界 | 取到它的测试 |", "|---|---|"]
+    reached = {}
+    for i, case in enumerate(ex["tests"], 1):
+        hits = set()
+        check_input(spec, case["input"], hits)
+        for hit in hits:
+            reached.setdefault(hit, []).append(f"tests/{i}")
+    seen = set()
+    for bound in declared_bounds(spec):
+        if bound in seen:
+            continue
+        seen.add(bound)
+        name, side, text = bound
+        label = f"{name} {'最小' if side == 'min' else '最大'} {text}"
+        lines.append(f"| {label} | {', '.join(reached.get(bound, [])) or '**没有（缺口）**'} |")
+    with open(os.path.join(ex["folder"], "coverage.md"), "w", encoding="utf-8") as f:
+        f.write("\n".join(lines) + "\n")
+    return []
+
+
 def main(argv):
     write_missing = "--write-missing" in argv
     ranges_only = "--ranges" in argv
@@ -426,8 +490,16 @@ def main(argv):
     exercises = [e for e in load(missing_ok=True) if not wanted or e["id"] in wanted]
     failed = 0
     with concurrent.futures.ThreadPoolExecutor(max_workers=os.cpu_count() or 2) as pool:
-        results = pool.map(lambda e: (e, check_ranges(e) if ranges_only else check_exercise(e, write_missing)),
-                           exercises)
+        if "--coverage" in argv:
+            def job(e):
+                return e, write_coverage(e)
+        elif ranges_only:
+            def job(e):
+                return e, check_ranges(e)
+        else:
+            def job(e):
+                return e, check_exercise(e, write_missing)
+        results = pool.map(job, exercises)
         for ex, problems in results:
             status = "ok" if not problems else "FAIL"
             print(f"{status:4} t{ex['topic']} {'*' * ex['stars']:5} {ex['lang']:3} {ex['compare']:6} {ex['id']}"

@@ -309,6 +309,8 @@ def _edit(name, old, new):
     (_edit("meta.json", '"topic": 4', '"topic": 10'), "topic 必须是 1～9，stars 必须是 1～5。"),
     (_edit("text.md", "## 任务", "## 要求"), "要求"),
     (_edit("text.md", "## 范围", "## 任务"), "任务"),
+    (_edit("hints.md", "## 关键一步", "## 答案"), "hints.md 的小节须依次是 思路、关键一步"),
+    (_edit("hints.md", "## 关键一步", ""), "hints.md 须有 思路 和 关键一步 两个小节"),
 ])
 def test_assembler_stops_on_a_broken_exercise(breakage, message, tmp_path):
     assembler = _assembler()
