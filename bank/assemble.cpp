@@ -10,12 +10,16 @@
 //   reference.c|.cpp     reference solution
 //   samples/N.in, N.out  N = 1, 2, ... without gaps
 //   tests/N.in, N.out
+//   hints.md             optional: "## 思路" then "## 关键一步", the page's help ladder before
+//                        the reference solution
+// Other files in the folder (ranges.txt, coverage.md, wrong/) are for the bank's own checks.
 // The bank folder's own bank.json gives the bank's "title" and "revision".
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <sstream>
 #include <string>
@@ -38,6 +42,7 @@ struct exercise {
   std::string id;
   int topic = 0;
   int stars = 0;
+  bool cpp = false;
   std::string json;    // the finished question object
 };
 
@@ -138,6 +143,53 @@ bool parse_text(const std::string& text, std::map<std::string, std::string>& fie
   return true;
 }
 
+// hints.md: the sections 思路 and 关键一步, in this order, each non-empty, as a JSON array.
+bool parse_hints(const std::string& text, std::string& out, std::string& error) {
+  static const char* const order[] = {"思路", "关键一步"};
+  std::vector<std::string> bodies;
+  std::istringstream in(text);
+  std::string line, body;
+  bool open = false;
+  auto flush = [&]() {
+    if (open) bodies.push_back(trim_blank_lines(body));
+    body.clear();
+  };
+  while (std::getline(in, line)) {
+    if (line.rfind("## ", 0) == 0) {
+      flush();
+      std::string name = trim_blank_lines(line.substr(3));
+      if (bodies.size() >= std::size(order) || name != order[bodies.size()]) {
+        error = "hints.md 的小节须依次是 思路、关键一步（遇到 \"" + name + "\"）";
+        return false;
+      }
+      open = true;
+    } else if (!open) {
+      if (trim_blank_lines(line).empty()) continue;
+      error = "hints.md 的正文须写在 \"## 思路\" 或 \"## 关键一步\" 之下";
+      return false;
+    } else {
+      body += line;
+      body += '\n';
+    }
+  }
+  flush();
+  if (bodies.size() != std::size(order)) {
+    error = "hints.md 须有 思路 和 关键一步 两个小节";
+    return false;
+  }
+  out = "[";
+  for (size_t i = 0; i < bodies.size(); ++i) {
+    if (bodies[i].empty()) {
+      error = std::string("hints.md 的 ") + order[i] + " 是空的";
+      return false;
+    }
+    if (i) out += ',';
+    json_string(out, bodies[i]);
+  }
+  out += ']';
+  return true;
+}
+
 // N.in / N.out pairs numbered from 1 without gaps, as a JSON array of case objects.
 bool read_cases(const fs::path& folder, const char* kind, std::string& out, std::string& error) {
   fs::path dir = folder / kind;
@@ -210,6 +262,7 @@ bool build_exercise(const fs::path& root, const fs::path& folder, exercise& ex, 
     error = "meta.json 须写明 lang 为 c 或 cpp";
     return false;
   }
+  ex.cpp = lang == "cpp";
   std::map<std::string, std::string> fields;
   std::string text;
   if (!read_text(folder / "text.md", text)) {
@@ -231,6 +284,15 @@ bool build_exercise(const fs::path& root, const fs::path& folder, exercise& ex, 
   }
   std::string samples, tests;
   if (!read_cases(folder, "samples", samples, error) || !read_cases(folder, "tests", tests, error)) return false;
+  std::string hints;
+  if (fs::exists(folder / "hints.md")) {
+    std::string hints_text;
+    if (!read_text(folder / "hints.md", hints_text)) {
+      error = "无法读取 hints.md";
+      return false;
+    }
+    if (!parse_hints(hints_text, hints, error)) return false;
+  }
 
   std::string& q = ex.json;
   q = "{\"id\":";
@@ -245,6 +307,7 @@ bool build_exercise(const fs::path& root, const fs::path& folder, exercise& ex, 
     q += "\":";
     json_string(q, fields[key]);
   }
+  if (!hints.empty()) q += ",\"hints\":" + hints;
   q += ",\"samples\":" + samples + ",\"tests\":" + tests + "}";
   return true;
 }
@@ -314,6 +377,7 @@ int main(int argc, char** argv) {
   if (exercises.empty()) return fail({root.generic_string(), "没有找到任何题目"});
   std::sort(exercises.begin(), exercises.end(), [](const exercise& a, const exercise& b) {
     if (a.topic != b.topic) return a.topic < b.topic;
+    if (a.cpp != b.cpp) return !a.cpp;  // in each topic the C exercises come first, then C++
     if (a.stars != b.stars) return a.stars < b.stars;
     return a.id < b.id;
   });

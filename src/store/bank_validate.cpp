@@ -15,6 +15,8 @@ namespace {
 constexpr int bank_max_questions = 1000;
 constexpr size_t bank_max_id = 64;
 constexpr int case_max_bytes = 8000;
+constexpr int hints_max = 3;
+constexpr int hint_max_bytes = 8000;
 
 const char* const msg_json = "题库不是有效 JSON，请检查逗号、引号和编码。";
 const char* const msg_version = "题库须使用 version: 1，并包含 1～1000 道 questions。";
@@ -26,6 +28,7 @@ const char* const msg_topic = "topic 必须是 1～9，stars 必须是 1～5。"
 const char* const msg_fields = "题目缺少标题、具体情境、要求、输入输出、范围或代码字段，或字段过长。";
 const char* const msg_compare = "compare 只能使用 tokens 或 float。";
 const char* const msg_lang = "题目的 lang 只能填 c 或 cpp（不写表示按 C99 评测）。";
+const char* const msg_hints = "题目的 hints 须是 1～3 条提示文字（每条 1～8000 字节）组成的数组，也可以不写。";
 const char* const msg_tests = "每道题需要 3～20 个 tests 测试用例。";
 const char* const msg_test_case = "测试输入输出必须是长度不超过 8000 的字符串。";
 const char* const msg_samples = "每道题需要 1～5 个 samples 样例。";
@@ -136,6 +139,19 @@ const char* check_question(const json_doc* doc, int q, const id_table& seen, cst
   if (is_type(doc, lang, 's') && doc->tokens[lang].end > doc->tokens[lang].start &&
       !string_is(doc, lang, "c", "cpp"))
     message = msg_lang;
+
+  // Hints are optional (banks made elsewhere have none); when present, the page shows them one
+  // by one as plain text, so each must be a non-empty string of bounded size.
+  int hints = j_get(doc, q, "hints");
+  if (hints >= 0) {
+    bool good = is_type(doc, hints, 'a') && doc->tokens[hints].size >= 1 && doc->tokens[hints].size <= hints_max;
+    for (int i = 0, e = hints + 1; good && i < doc->tokens[hints].size; ++i, e = doc->tokens[e].next) {
+      cstr hint(is_type(doc, e, 's') ? j_str(doc, e) : nullptr);
+      size_t len = hint ? std::strlen(hint.get()) : 0;
+      good = len >= 1 && len <= static_cast<size_t>(hint_max_bytes);
+    }
+    if (!good) message = msg_hints;
+  }
 
   int tests = j_get(doc, q, "tests");
   if (!is_type(doc, tests, 'a') || doc->tokens[tests].size < 3 || doc->tokens[tests].size > 20) {

@@ -140,6 +140,75 @@ def test_comparison_follows_the_judge(actual, expected, mode, result):
     assert check.outputs_match(actual, expected, mode) is result
 
 
+
+# ---- every input inside the ranges its statement gives -----------------------------------
+
+@pytest.mark.parametrize("ex_id", sorted(BY_ID))
+def test_every_input_lies_inside_the_stated_ranges(ex_id):
+    problems = check.check_ranges(BY_ID[ex_id])
+    assert not problems, "\n".join(problems)
+
+
+_SPEC = """
+int n 1 3
+repeat n
+word name [a-z]{1,5}
+int score -10 n*10
+end
+check len(set(all_name)) == n
+line note [ -~]{0,8}
+real price 0 2.5 2
+"""
+
+
+@pytest.mark.parametrize("text,wrong", [
+    ("2\nab 5\ncd 20\nhello\n2.50\n", None),
+    ("1\nab -10\n\n0\n", None),                       # an empty line where the line may be empty
+    ("1\r\nab 10\r\nx y\r\n1.5\r\n", None),           # Windows line ends
+    ("4\nab 5\ncd 20\n", "n = 4 outside"),
+    ("0\nhi\n1\n", "n = 0 outside"),
+    ("2\nab 5\ncd 21\nhi\n1\n", "score = 21 outside"),  # the bound depends on n
+    ("1\nab 1.0\nhi\n1\n", "is not an integer"),
+    ("1\nAb 1\nhi\n1\n", "does not match"),
+    ("2\nab 1\nab 2\nhi\n1\n", "fails: len(set(all_name))"),
+    ("1\nab 1 extra\nhi\n1\n", "unexpected"),           # the line must start where the tokens ended
+    ("1\nab 1\nmuch too long\n1\n", "does not match"),
+    ("1\nab 1\nhi\n2.501\n", "more than 2 decimals"),
+    ("1\nab 1\nhi\n2.51\n", "outside"),
+    ("1\nab 1\nhi\n", "the input ends"),
+    ("1\nab 1\nhi\n1\n7\n", "left over"),
+])
+def test_range_checker_tells_inside_from_outside(text, wrong):
+    why = check.check_input(check.parse_ranges(_SPEC), text)
+    if wrong is None:
+        assert why is None, why
+    else:
+        assert why and wrong in why, why
+
+
+@pytest.mark.parametrize("spec,found", [
+    ("more 1 2\nint x 0 9\nend", {"": "0 repetitions", "1 2": None, "1 2 3": "3 repetitions"}),
+    ("word t ([01]\\d|2[0-3]):([0-5]\\d)\ncheck t_1 * 60 + t_2 >= 60", {"00:59": "fails", "01:00": None, "24:00": "does not match"}),
+    ("int b 0 10**18", {"1000000000000000000": None, "1152921504606846976": "outside"}),
+])
+def test_range_checker_repeats_patterns_and_expressions(spec, found):
+    parsed = check.parse_ranges(spec)
+    for text, wrong in found.items():
+        why = check.check_input(parsed, text + "\n")
+        assert (why is None) if wrong is None else (why and wrong in why), (text, why)
+
+
+@pytest.mark.parametrize("spec,error", [
+    ("repeat 2\nint x 0 1", "not closed"),
+    ("end", "end without"),
+    ("integer x 0 1", "unknown statement"),
+    ("int x 0", "needs 3 arguments"),
+])
+def test_range_checker_refuses_a_broken_ranges_file(spec, error):
+    with pytest.raises(check.RangeError, match=error):
+        check.parse_ranges(spec)
+
+
 # ---- the bank content and the assembled file --------------------------------------------
 
 def test_bank_covers_every_topic_level_and_language():
@@ -152,11 +221,17 @@ def test_bank_covers_every_topic_level_and_language():
         stars = {e["stars"] for e in items}
         assert min(stars) <= 2 and max(stars) >= 4, f"topic {topic} spans only stars {sorted(stars)}"
     assert len(EXERCISES) >= 60
+    for topic, items in by_topic.items():
+        langs = [e["lang"] for e in items]
+        assert langs == sorted(langs), f"topic {topic}: the C exercises come before the C++ ones"
+    assert EXERCISES[0]["lang"] == "c", "the very first exercise is a C one"
     assert sum(e["lang"] == "cpp" for e in EXERCISES) >= 8
     assert sum(e["compare"] == "float" for e in EXERCISES) >= 6
     for e in EXERCISES:
         assert 1 <= len(e["samples"]) <= 5 and 3 <= len(e["tests"]) <= 20, e["id"]
         assert "在这里" in e["starter"], f"{e['id']}: the starter should show where to write"
+        assert e["hints"] and len(e["hints"]) == 2 and all(h.strip() for h in e["hints"]), \
+            f"{e['id']}: hints.md should give the idea (思路) and the key step (关键一步)"
 
 
 def _bundled_bank():
@@ -179,6 +254,7 @@ def test_program_folder_holds_the_authored_bank():
             assert q[key] == e[key], f"{q['id']}.{key}"
         for kind in ("samples", "tests"):
             assert q[kind] == [{"input": c["input"], "output": c["output"]} for c in e[kind]], f"{q['id']}.{kind}"
+        assert q.get("hints") == e["hints"], f"{q['id']}.hints"
 
 
 def _read_limit():
@@ -233,6 +309,8 @@ def _edit(name, old, new):
     (_edit("meta.json", '"topic": 4', '"topic": 10'), "topic 必须是 1～9，stars 必须是 1～5。"),
     (_edit("text.md", "## 任务", "## 要求"), "要求"),
     (_edit("text.md", "## 范围", "## 任务"), "任务"),
+    (_edit("hints.md", "## 关键一步", "## 答案"), "hints.md 的小节须依次是 思路、关键一步"),
+    (_edit("hints.md", "## 关键一步", ""), "hints.md 须有 思路 和 关键一步 两个小节"),
 ])
 def test_assembler_stops_on_a_broken_exercise(breakage, message, tmp_path):
     assembler = _assembler()

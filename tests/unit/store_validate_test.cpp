@@ -22,6 +22,7 @@ const std::string m_topic = "topic 必须是 1～9，stars 必须是 1～5。";
 const std::string m_fields = "题目缺少标题、具体情境、要求、输入输出、范围或代码字段，或字段过长。";
 const std::string m_compare = "compare 只能使用 tokens 或 float。";
 const std::string m_lang = "题目的 lang 只能填 c 或 cpp（不写表示按 C99 评测）。";
+const std::string m_hints = "题目的 hints 须是 1～3 条提示文字（每条 1～8000 字节）组成的数组，也可以不写。";
 const std::string m_tests = "每道题需要 3～20 个 tests 测试用例。";
 const std::string m_test_case = "测试输入输出必须是长度不超过 8000 的字符串。";
 const std::string m_samples = "每道题需要 1～5 个 samples 样例。";
@@ -161,6 +162,24 @@ const std::vector<question_case> question_cases = {
     {"lang a number", {{"lang", "5"}}, ok},
     {"lang C", {{"lang", quoted("C")}}, m_lang},
     {"lang c++", {{"lang", quoted("c++")}}, m_lang},
+    // hints: optional; when given, 1 to 3 strings of 1 to 8000 bytes
+    {"hints absent", {{"hints", "-"}}, ok},
+    {"hints one", {{"hints", "[\"先想清楚总数会有多大。\"]"}}, ok},
+    {"hints three", {{"hints", "[\"a\",\"b\",\"c\"]"}}, ok},
+    {"hints four", {{"hints", "[\"a\",\"b\",\"c\",\"d\"]"}}, m_hints},
+    {"hints empty array", {{"hints", "[]"}}, m_hints},
+    {"hints a string", {{"hints", quoted("a")}}, m_hints},
+    {"hints null", {{"hints", "null"}}, m_hints},
+    {"hint empty", {{"hints", "[\"a\",\"\"]"}}, m_hints},
+    {"hint a number", {{"hints", "[\"a\",3]"}}, m_hints},
+    {"hint an object", {{"hints", "[{\"text\":\"a\"}]"}}, m_hints},
+    {"hint 8000 bytes", {{"hints", "[" + quoted(repeat("x", 8000)) + "]"}}, ok},
+    {"hint 8001 bytes", {{"hints", "[" + quoted(repeat("x", 8001)) + "]"}}, m_hints},
+    {"hint 8000 bytes written as escapes", {{"hints", "[" + quoted(repeat("\\u0041", 8000)) + "]"}}, ok},
+    {"hint with markup kept as text", {{"hints", "[" + quoted("<img src=x onerror=alert(1)>") + "]"}}, ok},
+    {"bad lang and bad hints", {{"lang", quoted("C")}, {"hints", "[]"}}, m_hints},
+    {"bad hints and 2 tests", {{"hints", "[]"}, {"tests", cases(2)}}, m_tests},
+    {"bad hints and no samples", {{"hints", "7"}, {"samples", "-"}}, m_samples},
     // f: tests
     {"tests 20", {{"tests", cases(20)}}, ok},
     {"tests 2", {{"tests", cases(2)}}, m_tests},

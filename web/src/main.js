@@ -337,6 +337,9 @@ function markCompile(diags, code, lang) {
   editor.showDiagnostics(lang === app.lang ? shown.map((d, k) => ({ ...d, line: advice[k].line, col: advice[k].col, hint: advice[k].hint })) : [], code);
 }
 
+// How many of each exercise's own hints have been opened since the page was loaded.
+const hintsSeen = new Map();
+
 function showResult(entry) {
   const host = $('#result');
   const hadFocus = host.contains(document.activeElement);
@@ -359,6 +362,9 @@ function showResult(entry) {
       failures: failuresInARow(record(id)),
       onTryInput: openTry,
       reference: app.current.reference,
+      hints: app.current.hints,
+      hintsSeen: hintsSeen.get(id) || 0,
+      onHintSeen: (count) => hintsSeen.set(id, count),
       confirm: (title, text, yes) => ask(title, text, [{ label: yes, value: true, primary: true }, { label: '再想想', value: false }]),
       onSawSolution: () => { const r = record(id, true); r.sawSolution = (r.sawSolution || 0) + 1; changed(); },
     });

@@ -4,9 +4,7 @@ using namespace std;
 int main()
 {
     int n;
-    if (!(cin >> n)) {
-        return 0;
-    }
+    cin >> n;
     const int notes[5] = {50, 20, 10, 5, 1};
     for (int i = 0; i < 5; i++) {
         cout << n / notes[i] << (i < 4 ? ' ' : '\n');

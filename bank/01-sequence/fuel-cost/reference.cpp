@@ -6,9 +6,7 @@ int main()
 {
     double d, c, p;
     int n;
-    if (!(cin >> d >> c >> p >> n)) {
-        return 0;
-    }
+    cin >> d >> c >> p >> n;
     double litres = d * c / 100;
     double cost = litres * p;
     cout << fixed << setprecision(9) << litres << ' ' << cost << ' ' << cost / n << '\n';

@@ -3,9 +3,7 @@
 int main(void)
 {
     int a, b;
-    if (scanf("%d %d", &a, &b) != 2) {
-        return 0;
-    }
+    scanf("%d %d", &a, &b);
     printf("%d %d\n", 2 * (a + b), a * b);
     return 0;
 }

@@ -3,9 +3,7 @@
 int main(void)
 {
     char name[32];
-    if (scanf("%31s", name) != 1) {
-        return 0;
-    }
+    scanf("%31s", name);
     printf("Hello, %s!\n", name);
     printf("Welcome to the club.\n");
     return 0;

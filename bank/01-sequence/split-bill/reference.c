@@ -3,9 +3,7 @@
 int main(void)
 {
     int m, n;
-    if (scanf("%d %d", &m, &n) != 2) {
-        return 0;
-    }
+    scanf("%d %d", &m, &n);
     int each = (m + n - 1) / n;
     int extra = each * n - m;
     printf("%d %d\n", each, extra);

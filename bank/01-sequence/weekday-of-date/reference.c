@@ -3,9 +3,7 @@
 int main(void)
 {
     int y, m, d, a, y2, m2, w;
-    if (scanf("%d %d %d", &y, &m, &d) != 3) {
-        return 0;
-    }
+    scanf("%d %d %d", &y, &m, &d);
     a = (14 - m) / 12;
     y2 = y - a;
     m2 = m + 12 * a - 2;

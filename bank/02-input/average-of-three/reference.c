@@ -3,9 +3,7 @@
 int main(void)
 {
     int a, b, c;
-    if (scanf("%d %d %d", &a, &b, &c) != 3) {
-        return 0;
-    }
+    scanf("%d %d %d", &a, &b, &c);
     printf("%.2f\n", (a + b + c) / 3.0);
     return 0;
 }

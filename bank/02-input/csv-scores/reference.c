@@ -4,17 +4,13 @@
 int main(void)
 {
     int n;
-    if (scanf("%d", &n) != 1) {
-        return 0;
-    }
+    scanf("%d", &n);
     char best[31] = "";
     int best_total = -1;
     for (int i = 0; i < n; i++) {
         char name[31];
         int chinese, math, english;
-        if (scanf(" %30[^,],%d,%d,%d", name, &chinese, &math, &english) != 4) {
-            break;
-        }
+        scanf(" %30[^,],%d,%d,%d", name, &chinese, &math, &english);
         int total = chinese + math + english;
         printf("%s %d\n", name, total);
         if (total > best_total) {

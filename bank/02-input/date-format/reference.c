@@ -3,9 +3,7 @@
 int main(void)
 {
     int y, m, d;
-    if (scanf("%d-%d-%d", &y, &m, &d) != 3) {
-        return 0;
-    }
+    scanf("%d-%d-%d", &y, &m, &d);
     printf("%d/%02d/%02d\n", y, m, d);
     return 0;
 }

@@ -3,9 +3,7 @@
 int main(void)
 {
     long p;
-    if (scanf("%ld", &p) != 1) {
-        return 0;
-    }
+    scanf("%ld", &p);
     printf("%ld.%02ld\n", p / 100, p % 100);
     return 0;
 }

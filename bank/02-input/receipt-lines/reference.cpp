@@ -6,9 +6,7 @@ using namespace std;
 int main()
 {
     int n;
-    if (!(cin >> n)) {
-        return 0;
-    }
+    cin >> n;
     double total = 0;
     cout << fixed << setprecision(2);
     for (int i = 0; i < n; i++) {

@@ -4,9 +4,7 @@ using namespace std;
 int main()
 {
     double w;
-    if (!(cin >> w)) {
-        return 0;
-    }
+    cin >> w;
     // work in hundredths of a kilogram so 1.5 is exactly 150
     long g = (long)(w * 100 + 0.5);
     long fee = 12;

@@ -3,14 +3,10 @@
 int main(void)
 {
     int n;
-    if (scanf("%d", &n) != 1) {
-        return 0;
-    }
+    scanf("%d", &n);
     for (int i = 0; i < n; i++) {
         int score;
-        if (scanf("%d", &score) != 1) {
-            break;
-        }
+        scanf("%d", &score);
         char grade;
         switch (score / 10) {
         case 10:

@@ -3,9 +3,7 @@
 int main(void)
 {
     double income, taxable, tax = 0;
-    if (scanf("%lf", &income) != 1) {
-        return 0;
-    }
+    scanf("%lf", &income);
     taxable = income - 5000;
     if (taxable > 25000) {
         tax += (taxable - 25000) * 0.25;

@@ -3,9 +3,7 @@
 int main(void)
 {
     int y;
-    if (scanf("%d", &y) != 1) {
-        return 0;
-    }
+    scanf("%d", &y);
     if ((y % 4 == 0 && y % 100 != 0) || y % 400 == 0) {
         printf("29\n");
     } else {

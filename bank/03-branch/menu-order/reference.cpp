@@ -20,9 +20,7 @@ int price_of(char code)
 int main()
 {
     int n;
-    if (!(cin >> n)) {
-        return 0;
-    }
+    cin >> n;
     int total = 0;
     for (int i = 0; i < n; i++) {
         char code, size;

@@ -3,9 +3,7 @@
 int main(void)
 {
     int y, m, d, days;
-    if (scanf("%d %d %d", &y, &m, &d) != 3) {
-        return 0;
-    }
+    scanf("%d %d %d", &y, &m, &d);
     if (m == 2) {
         days = ((y % 4 == 0 && y % 100 != 0) || y % 400 == 0) ? 29 : 28;
     } else if (m == 4 || m == 6 || m == 9 || m == 11) {

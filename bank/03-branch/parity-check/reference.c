@@ -3,9 +3,7 @@
 int main(void)
 {
     int n;
-    if (scanf("%d", &n) != 1) {
-        return 0;
-    }
+    scanf("%d", &n);
     if (n % 2 == 0) {
         printf("even\n");
     } else {

@@ -9,15 +9,11 @@ int beats(char x, char y)
 int main(void)
 {
     int n;
-    if (scanf("%d", &n) != 1) {
-        return 0;
-    }
+    scanf("%d", &n);
     int wins_a = 0, wins_b = 0;
     for (int i = 0; i < n; i++) {
         char a, b;
-        if (scanf(" %c %c", &a, &b) != 2) {
-            break;
-        }
+        scanf(" %c %c", &a, &b);
         if (beats(a, b)) {
             wins_a++;
             printf("A\n");

@@ -3,9 +3,7 @@
 int main(void)
 {
     int age, price;
-    if (scanf("%d", &age) != 1) {
-        return 0;
-    }
+    scanf("%d", &age);
     if (age < 6) {
         price = 0;
     } else if (age < 18) {

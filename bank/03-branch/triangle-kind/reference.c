@@ -3,9 +3,7 @@
 int main(void)
 {
     long a, b, c, t;
-    if (scanf("%ld %ld %ld", &a, &b, &c) != 3) {
-        return 0;
-    }
+    scanf("%ld %ld %ld", &a, &b, &c);
     if (a > c) { t = a; a = c; c = t; }
     if (b > c) { t = b; b = c; c = t; }
     if (a + b <= c) {

@@ -19,9 +19,7 @@ double bill(int used)
 int main()
 {
     int n;
-    if (!(cin >> n)) {
-        return 0;
-    }
+    cin >> n;
     double total = 0;
     cout << fixed << setprecision(2);
     for (int i = 0; i < n; i++) {

@@ -15,9 +15,7 @@ int main(void)
 {
     int p, q;
     char s[65];
-    if (scanf("%d %64s %d", &p, s, &q) != 3) {
-        return 0;
-    }
+    scanf("%d %64s %d", &p, s, &q);
     long long value = 0;
     for (const char *c = s; *c != '\0'; c++) {
         value = value * p + digit_value(*c);

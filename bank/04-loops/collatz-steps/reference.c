@@ -4,9 +4,7 @@ int main(void)
 {
     long long n, top;
     int steps = 0;
-    if (scanf("%lld", &n) != 1) {
-        return 0;
-    }
+    scanf("%lld", &n);
     top = n;
     while (n != 1) {
         n = n % 2 == 0 ? n / 2 : 3 * n + 1;

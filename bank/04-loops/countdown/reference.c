@@ -3,9 +3,7 @@
 int main(void)
 {
     int n, i;
-    if (scanf("%d", &n) != 1) {
-        return 0;
-    }
+    scanf("%d", &n);
     for (i = n; i >= 1; i--) {
         printf("%d\n", i);
     }

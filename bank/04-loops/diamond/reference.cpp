@@ -4,7 +4,7 @@ using namespace std;
 void row(int n, int stars)
 {
     for (int s = 0; s < n - (stars + 1) / 2; s++) {
-        cout << ' ';
+        cout << '.';
     }
     for (int s = 0; s < stars; s++) {
         cout << '*';
@@ -15,9 +15,7 @@ void row(int n, int stars)
 int main()
 {
     int n;
-    if (!(cin >> n)) {
-        return 0;
-    }
+    cin >> n;
     for (int i = 1; i <= n; i++) {
         row(n, 2 * i - 1);
     }

@@ -3,9 +3,7 @@
 int main(void)
 {
     long long a, b;
-    if (scanf("%lld %lld", &a, &b) != 2) {
-        return 0;
-    }
+    scanf("%lld %lld", &a, &b);
     long long x = a, y = b;
     while (y != 0) {
         long long r = x % y;

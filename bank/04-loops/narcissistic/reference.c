@@ -20,9 +20,7 @@ int is_armstrong(int n)
 int main(void)
 {
     int a, b;
-    if (scanf("%d %d", &a, &b) != 2) {
-        return 0;
-    }
+    scanf("%d %d", &a, &b);
     int found = 0;
     for (int n = a; n <= b; n++) {
         if (is_armstrong(n)) {

@@ -3,9 +3,7 @@
 int main(void)
 {
     long n, m, r;
-    if (scanf("%ld", &n) != 1) {
-        return 0;
-    }
+    scanf("%ld", &n);
     for (m = n + 1;; m++) {
         long t = m;
         r = 0;

@@ -4,9 +4,7 @@ using namespace std;
 int main()
 {
     int n;
-    if (!(cin >> n)) {
-        return 0;
-    }
+    cin >> n;
     bool found = false;
     for (int m = 2; m <= n; m++) {
         int sum = 0;

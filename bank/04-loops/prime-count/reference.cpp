@@ -17,9 +17,7 @@ bool is_prime(int n)
 int main()
 {
     int a, b;
-    if (!(cin >> a >> b)) {
-        return 0;
-    }
+    cin >> a >> b;
     int count = 0;
     for (int n = a; n <= b; n++) {
         if (is_prime(n)) {

@@ -4,9 +4,7 @@ int main(void)
 {
     double a, r, balance = 0;
     int n, i;
-    if (scanf("%lf %lf %d", &a, &r, &n) != 3) {
-        return 0;
-    }
+    scanf("%lf %lf %d", &a, &r, &n);
     for (i = 0; i < n; i++) {
         balance += a;
         balance *= 1 + r / 100;

@@ -3,9 +3,7 @@
 int main(void)
 {
     int n;
-    if (scanf("%d", &n) != 1) {
-        return 0;
-    }
+    scanf("%d", &n);
     for (int i = 1; i <= n; i++) {
         for (int j = 0; j < i; j++) {
             putchar('*');

@@ -4,9 +4,7 @@ int main(void)
 {
     long long n;
     int sum = 0;
-    if (scanf("%lld", &n) != 1) {
-        return 0;
-    }
+    scanf("%lld", &n);
     while (n > 0) {
         sum += (int)(n % 10);
         n /= 10;

@@ -3,9 +3,7 @@
 int main(void)
 {
     int n, i, j;
-    if (scanf("%d", &n) != 1) {
-        return 0;
-    }
+    scanf("%d", &n);
     for (i = 1; i <= n; i++) {
         for (j = 1; j <= i; j++) {
             printf("%d*%d=%d%s", j, i, i * j, j < i ? " " : "\n");

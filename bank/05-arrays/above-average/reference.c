@@ -5,13 +5,9 @@ int main(void)
     int n, i, count = 0;
     int a[1000];
     long sum = 0;
-    if (scanf("%d", &n) != 1) {
-        return 0;
-    }
+    scanf("%d", &n);
     for (i = 0; i < n; i++) {
-        if (scanf("%d", &a[i]) != 1) {
-            return 0;
-        }
+        scanf("%d", &a[i]);
         sum += a[i];
     }
     for (i = 0; i < n; i++) {

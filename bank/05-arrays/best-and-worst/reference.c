@@ -3,13 +3,9 @@
 int main(void)
 {
     int n, i, x, hi = 0, hi_at = 0, lo = 0, lo_at = 0;
-    if (scanf("%d", &n) != 1) {
-        return 0;
-    }
+    scanf("%d", &n);
     for (i = 1; i <= n; i++) {
-        if (scanf("%d", &x) != 1) {
-            return 0;
-        }
+        scanf("%d", &x);
         if (i == 1 || x > hi) {
             hi = x;
             hi_at = i;

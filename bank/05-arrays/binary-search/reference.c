@@ -4,22 +4,14 @@ int main(void)
 {
     int n, q;
     int id[501];
-    if (scanf("%d", &n) != 1) {
-        return 0;
-    }
+    scanf("%d", &n);
     for (int i = 1; i <= n; i++) {
-        if (scanf("%d", &id[i]) != 1) {
-            return 0;
-        }
+        scanf("%d", &id[i]);
     }
-    if (scanf("%d", &q) != 1) {
-        return 0;
-    }
+    scanf("%d", &q);
     for (int k = 0; k < q; k++) {
         int x;
-        if (scanf("%d", &x) != 1) {
-            break;
-        }
+        scanf("%d", &x);
         int lo = 1, hi = n, found = 0;
         while (lo <= hi) {
             int mid = (lo + hi) / 2;

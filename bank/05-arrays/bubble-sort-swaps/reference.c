@@ -3,14 +3,10 @@
 int main(void)
 {
     int n;
-    if (scanf("%d", &n) != 1) {
-        return 0;
-    }
+    scanf("%d", &n);
     int h[1000];
     for (int i = 0; i < n; i++) {
-        if (scanf("%d", &h[i]) != 1) {
-            return 0;
-        }
+        scanf("%d", &h[i]);
     }
     int swaps = 0;
     for (int pass = 0; pass < n - 1; pass++) {

@@ -4,13 +4,9 @@ int main(void)
 {
     int n, k, i;
     double a[1000], sum = 0;
-    if (scanf("%d %d", &n, &k) != 2) {
-        return 0;
-    }
+    scanf("%d %d", &n, &k);
     for (i = 0; i < n; i++) {
-        if (scanf("%lf", &a[i]) != 1) {
-            return 0;
-        }
+        scanf("%lf", &a[i]);
     }
     for (i = 0; i < n; i++) {
         sum += a[i];

@@ -3,9 +3,7 @@
 int main(void)
 {
     int n;
-    if (scanf("%d", &n) != 1) {
-        return 0;
-    }
+    scanf("%d", &n);
     int c[30][30];
     for (int i = 0; i < n; i++) {
         c[i][0] = 1;
@@ -13,9 +11,11 @@ int main(void)
         for (int j = 1; j < i; j++) {
             c[i][j] = c[i - 1][j - 1] + c[i - 1][j];
         }
+        printf("%d:", i + 1);
         for (int j = 0; j <= i; j++) {
-            printf("%d%c", c[i][j], j < i ? ' ' : '\n');
+            printf(" %d", c[i][j]);
         }
+        printf("\n");
     }
     return 0;
 }

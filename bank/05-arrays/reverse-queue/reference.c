@@ -4,13 +4,9 @@ int main(void)
 {
     int n, i;
     int a[1000];
-    if (scanf("%d", &n) != 1) {
-        return 0;
-    }
+    scanf("%d", &n);
     for (i = 0; i < n; i++) {
-        if (scanf("%d", &a[i]) != 1) {
-            return 0;
-        }
+        scanf("%d", &a[i]);
     }
     for (i = n - 1; i >= 0; i--) {
         printf("%d", a[i]);

@@ -4,14 +4,10 @@ int main(void)
 {
     static int a[100][100];
     int r, c, i, j;
-    if (scanf("%d %d", &r, &c) != 2) {
-        return 0;
-    }
+    scanf("%d %d", &r, &c);
     for (i = 0; i < r; i++) {
         for (j = 0; j < c; j++) {
-            if (scanf("%d", &a[i][j]) != 1) {
-                return 0;
-            }
+            scanf("%d", &a[i][j]);
         }
     }
     for (j = 0; j < c; j++) {

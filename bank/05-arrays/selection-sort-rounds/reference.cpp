@@ -4,9 +4,7 @@ using namespace std;
 int main()
 {
     int n;
-    if (!(cin >> n)) {
-        return 0;
-    }
+    cin >> n;
     int a[20];
     for (int i = 0; i < n; i++) {
         cin >> a[i];

@@ -4,9 +4,7 @@ int main(void)
 {
     static int a[50][50];
     int n, top, bottom, left, right, k = 1, i, j;
-    if (scanf("%d", &n) != 1) {
-        return 0;
-    }
+    scanf("%d", &n);
     top = 0;
     bottom = n - 1;
     left = 0;

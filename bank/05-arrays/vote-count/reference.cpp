@@ -5,9 +5,7 @@ using namespace std;
 int main()
 {
     int k, n;
-    if (!(cin >> k >> n)) {
-        return 0;
-    }
+    cin >> k >> n;
     vector<int> votes(k + 1, 0);
     for (int i = 0; i < n; i++) {
         int v;

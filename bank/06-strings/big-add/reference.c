@@ -4,9 +4,7 @@
 int main(void)
 {
     char a[1005], b[1005], sum[1006];
-    if (scanf("%1004s %1004s", a, b) != 2) {
-        return 0;
-    }
+    scanf("%1004s %1004s", a, b);
     int i = (int)strlen(a) - 1, j = (int)strlen(b) - 1, k = 0, carry = 0;
     while (i >= 0 || j >= 0 || carry) {
         int d = carry;

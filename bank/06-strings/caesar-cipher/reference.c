@@ -4,9 +4,7 @@ int main(void)
 {
     int k, i;
     char s[256];
-    if (scanf("%d", &k) != 1) {
-        return 0;
-    }
+    scanf("%d", &k);
     getchar();
     if (fgets(s, sizeof s, stdin) == NULL) {
         return 0;

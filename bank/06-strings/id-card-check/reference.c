@@ -22,14 +22,10 @@ int valid(const char *id)
 int main(void)
 {
     int n;
-    if (scanf("%d", &n) != 1) {
-        return 0;
-    }
+    scanf("%d", &n);
     for (int i = 0; i < n; i++) {
         char id[32];
-        if (scanf("%31s", id) != 1) {
-            break;
-        }
+        scanf("%31s", id);
         printf("%s\n", valid(id) ? "正确" : "错误");
     }
     return 0;

@@ -4,9 +4,7 @@ int main(void)
 {
     static char s[10005];
     int i = 0, j;
-    if (scanf("%10004s", s) != 1) {
-        return 0;
-    }
+    scanf("%10004s", s);
     while (s[i] != '\0') {
         j = i;
         while (s[j] == s[i]) {

@@ -15,9 +15,7 @@ long long ways(int n)
 int main(void)
 {
     int n;
-    if (scanf("%d", &n) != 1) {
-        return 0;
-    }
+    scanf("%d", &n);
     printf("%lld\n", ways(n));
     return 0;
 }

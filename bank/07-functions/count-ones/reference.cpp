@@ -27,9 +27,7 @@ int lowest_one(unsigned int x)
 int main()
 {
     int n;
-    if (!(cin >> n)) {
-        return 0;
-    }
+    cin >> n;
     for (int i = 0; i < n; i++) {
         int v;
         cin >> v;

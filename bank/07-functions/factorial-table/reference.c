@@ -13,9 +13,7 @@ long long factorial(int n)
 int main(void)
 {
     int n, k;
-    if (scanf("%d", &n) != 1) {
-        return 0;
-    }
+    scanf("%d", &n);
     for (k = 1; k <= n; k++) {
         printf("%d! = %lld\n", k, factorial(k));
     }

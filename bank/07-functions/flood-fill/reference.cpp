@@ -16,9 +16,7 @@ int fill(int r, int c)
 
 int main()
 {
-    if (!(cin >> R >> C)) {
-        return 0;
-    }
+    cin >> R >> C;
     for (int i = 0; i < R; i++) {
         cin >> grid[i];
     }

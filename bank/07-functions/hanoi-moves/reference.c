@@ -13,9 +13,7 @@ void hanoi(int n, char from, char via, char to)
 int main(void)
 {
     int n;
-    if (scanf("%d", &n) != 1) {
-        return 0;
-    }
+    scanf("%d", &n);
     printf("%d\n", (1 << n) - 1);
     hanoi(n, 'A', 'B', 'C');
     return 0;

@@ -15,9 +15,7 @@ int max3(int a, int b, int c)
 int main(void)
 {
     int a, b, c;
-    if (scanf("%d %d %d", &a, &b, &c) != 3) {
-        return 0;
-    }
+    scanf("%d %d %d", &a, &b, &c);
     printf("%d\n", max3(a, b, c));
     return 0;
 }

@@ -26,9 +26,7 @@ void place(int pos)
 
 int main(void)
 {
-    if (scanf("%6s", letters) != 1) {
-        return 0;
-    }
+    scanf("%6s", letters);
     n = (int)strlen(letters);
     for (int i = 0; i < n; i++) {
         for (int j = i + 1; j < n; j++) {

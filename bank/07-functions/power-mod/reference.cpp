@@ -17,9 +17,7 @@ long long power_mod(long long a, long long b, long long m)
 int main()
 {
     long long a, b, m;
-    if (!(cin >> a >> b >> m)) {
-        return 0;
-    }
+    cin >> a >> b >> m;
     cout << power_mod(a, b, m) << '\n';
     return 0;
 }

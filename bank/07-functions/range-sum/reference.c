@@ -13,14 +13,10 @@ long long range_sum(long long a, long long b)
 int main(void)
 {
     int q;
-    if (scanf("%d", &q) != 1) {
-        return 0;
-    }
+    scanf("%d", &q);
     for (int i = 0; i < q; i++) {
         long long a, b;
-        if (scanf("%lld %lld", &a, &b) != 2) {
-            break;
-        }
+        scanf("%lld %lld", &a, &b);
         printf("%lld\n", range_sum(a, b));
     }
     return 0;

@@ -25,9 +25,7 @@ void choose(int i, long long sum, int count)
 
 int main()
 {
-    if (!(cin >> n >> T)) {
-        return 0;
-    }
+    cin >> n >> T;
     for (int i = 0; i < n; i++) {
         cin >> price[i];
     }

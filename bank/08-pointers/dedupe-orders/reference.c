@@ -5,18 +5,14 @@ int main(void)
 {
     int n, m = 0, i, j;
     long *a;
-    if (scanf("%d", &n) != 1) {
-        return 0;
-    }
+    scanf("%d", &n);
     a = malloc(sizeof *a * (size_t)n);
     if (a == NULL) {
         return 1;
     }
     for (i = 0; i < n; i++) {
         long x;
-        if (scanf("%ld", &x) != 1) {
-            break;
-        }
+        scanf("%ld", &x);
         for (j = 0; j < m && a[j] != x; j++) {
         }
         if (j == m) {

@@ -14,13 +14,9 @@ int *find_max(int *a, int n)
 int main(void)
 {
     int n, a[1000];
-    if (scanf("%d", &n) != 1) {
-        return 0;
-    }
+    scanf("%d", &n);
     for (int i = 0; i < n; i++) {
-        if (scanf("%d", &a[i]) != 1) {
-            return 0;
-        }
+        scanf("%d", &a[i]);
     }
     int *p = find_max(a, n);
     printf("%d %d\n", *p, (int)(p - a) + 1);

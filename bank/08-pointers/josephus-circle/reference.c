@@ -10,9 +10,7 @@ int main(void)
 {
     int n, k, i, left;
     struct node *first = NULL, *prev = NULL;
-    if (scanf("%d %d", &n, &k) != 2) {
-        return 0;
-    }
+    scanf("%d %d", &n, &k);
     for (i = 1; i <= n; i++) {
         struct node *p = malloc(sizeof *p);
         if (p == NULL) {

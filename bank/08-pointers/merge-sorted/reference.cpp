@@ -5,9 +5,7 @@ using namespace std;
 int main()
 {
     int n, m;
-    if (!(cin >> n)) {
-        return 0;
-    }
+    cin >> n;
     vector<int> a(n + 1);
     for (int i = 0; i < n; i++) {
         cin >> a[i];

@@ -56,9 +56,7 @@ void free_all(struct node *head)
 int main(void)
 {
     int n, x;
-    if (scanf("%d", &n) != 1) {
-        return 0;
-    }
+    scanf("%d", &n);
     struct node *head = NULL, *tail = NULL;
     for (int i = 0; i < n; i++) {
         struct node *p = malloc(sizeof *p);
@@ -75,10 +73,7 @@ int main(void)
         }
         tail = p;
     }
-    if (scanf("%d", &x) != 1) {
-        free_all(head);
-        return 0;
-    }
+    scanf("%d", &x);
     head = reverse(head);
     print(head);
     head = remove_all(head, x);

@@ -13,9 +13,7 @@ int main(void)
     long size = 0;
     int q, i;
     char cmd[16];
-    if (scanf("%d", &q) != 1) {
-        return 0;
-    }
+    scanf("%d", &q);
     for (i = 0; i < q && scanf("%15s", cmd) == 1; i++) {
         if (strcmp(cmd, "push") == 0) {
             struct node *n = malloc(sizeof *n);

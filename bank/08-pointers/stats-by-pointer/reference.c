@@ -22,13 +22,9 @@ int main(void)
 {
     double a[1000], lo, hi, avg;
     int n, i;
-    if (scanf("%d", &n) != 1) {
-        return 0;
-    }
+    scanf("%d", &n);
     for (i = 0; i < n; i++) {
-        if (scanf("%lf", &a[i]) != 1) {
-            return 0;
-        }
+        scanf("%lf", &a[i]);
     }
     stats(a, n, &lo, &hi, &avg);
     printf("%.2f %.2f %.2f\n", lo, hi, avg);

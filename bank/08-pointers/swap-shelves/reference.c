@@ -10,9 +10,7 @@ void swap(int *a, int *b)
 int main(void)
 {
     int x, y;
-    if (scanf("%d %d", &x, &y) != 2) {
-        return 0;
-    }
+    scanf("%d %d", &x, &y);
     swap(&x, &y);
     printf("%d %d\n", x, y);
     return 0;

@@ -35,9 +35,7 @@ int main(void)
 {
     struct fraction a, b, r;
     char op;
-    if (scanf("%ld/%ld %c %ld/%ld", &a.num, &a.den, &op, &b.num, &b.den) != 5) {
-        return 0;
-    }
+    scanf("%ld/%ld %c %ld/%ld", &a.num, &a.den, &op, &b.num, &b.den);
     switch (op) {
     case '+':
         r = make(a.num * b.den + b.num * a.den, a.den * b.den);

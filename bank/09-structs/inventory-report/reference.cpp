@@ -13,9 +13,7 @@ struct category {
 int main()
 {
     int n;
-    if (!(cin >> n)) {
-        return 0;
-    }
+    cin >> n;
     map<string, category> categories;
     map<string, long long> items;
     for (int i = 0; i < n; i++) {

@@ -20,21 +20,32 @@ int main(void)
 {
     int n;
     struct player list[200];
-    if (scanf("%d", &n) != 1) {
-        return 0;
-    }
+    int rank[200];
+    scanf("%d", &n);
     for (int i = 0; i < n; i++) {
-        if (scanf("%20s %d", list[i].name, &list[i].score) != 2) {
-            return 0;
-        }
+        scanf("%20s %d", list[i].name, &list[i].score);
     }
     qsort(list, n, sizeof list[0], compare);
-    int rank = 1;
     for (int i = 0; i < n; i++) {
-        if (i > 0 && list[i].score != list[i - 1].score) {
-            rank = i + 1;
+        if (i == 0 || list[i].score != list[i - 1].score) {
+            rank[i] = i + 1;
+        } else {
+            rank[i] = rank[i - 1];
         }
-        printf("%d %s %d\n", rank, list[i].name, list[i].score);
+        printf("%d %s %d\n", rank[i], list[i].name, list[i].score);
+    }
+
+    int m;
+    scanf("%d", &m);
+    for (int i = 0; i < m; i++) {
+        struct player key;
+        scanf("%20s %d", key.name, &key.score);
+        struct player *found = bsearch(&key, list, n, sizeof list[0], compare);
+        if (found == NULL) {
+            printf("查无此人\n");
+        } else {
+            printf("%d\n", rank[found - list]);
+        }
     }
     return 0;
 }

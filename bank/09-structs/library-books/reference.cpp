@@ -12,9 +12,7 @@ struct Book {
 int main()
 {
     int n;
-    if (!(cin >> n)) {
-        return 0;
-    }
+    cin >> n;
     Book books[100];
     for (int i = 0; i < n; i++) {
         cin >> books[i].title >> books[i].author >> books[i].year >> books[i].copies;

@@ -15,9 +15,7 @@ double distance(struct point a, struct point b)
 int main(void)
 {
     struct point p, q;
-    if (scanf("%lf %lf %lf %lf", &p.x, &p.y, &q.x, &q.y) != 4) {
-        return 0;
-    }
+    scanf("%lf %lf %lf %lf", &p.x, &p.y, &q.x, &q.y);
     printf("%.3f\n", distance(p, q));
     return 0;
 }

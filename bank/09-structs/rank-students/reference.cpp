@@ -20,9 +20,7 @@ bool before(const student &a, const student &b)
 int main()
 {
     int n;
-    if (!(cin >> n)) {
-        return 0;
-    }
+    cin >> n;
     vector<student> list(n);
     for (int i = 0; i < n; i++) {
         int chinese, math;

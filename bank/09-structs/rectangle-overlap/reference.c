@@ -7,9 +7,7 @@ struct rect {
 int read_rect(struct rect *r)
 {
     long long x1, y1, x2, y2;
-    if (scanf("%lld %lld %lld %lld", &x1, &y1, &x2, &y2) != 4) {
-        return 0;
-    }
+    scanf("%lld %lld %lld %lld", &x1, &y1, &x2, &y2);
     r->left = x1 < x2 ? x1 : x2;
     r->right = x1 < x2 ? x2 : x1;
     r->bottom = y1 < y2 ? y1 : y2;

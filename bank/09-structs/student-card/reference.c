@@ -9,9 +9,7 @@ struct student {
 int main(void)
 {
     struct student s;
-    if (scanf("%31s %d %lf", s.name, &s.age, &s.height) != 3) {
-        return 0;
-    }
+    scanf("%31s %d %lf", s.name, &s.age, &s.height);
     printf("Name: %s\n", s.name);
     printf("Age: %d\n", s.age);
     printf("Height: %.2f\n", s.height);

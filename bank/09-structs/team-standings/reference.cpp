@@ -43,9 +43,7 @@ void record(Team &t, int scored, int conceded)
 int main()
 {
     int n, m;
-    if (!(cin >> n)) {
-        return 0;
-    }
+    cin >> n;
     vector<Team> teams(n);
     for (int i = 0; i < n; i++) {
         cin >> teams[i].name;

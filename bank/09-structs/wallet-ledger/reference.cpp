@@ -28,9 +28,7 @@ struct wallet {
 int main()
 {
     int q;
-    if (!(cin >> q)) {
-        return 0;
-    }
+    cin >> q;
     wallet w;
     for (int i = 0; i < q; i++) {
         string op;

@@ -32,7 +32,8 @@ export function renderBusy(host, label, extra) {
 }
 
 // verdict: the judge's answer; ctx: { mode, lang, compare, code, goTo(line, col),
-// onSubmit(), onNext() | null, onTryInput(text) | null, seenTips: Set, noteTips(titles) }
+// onSubmit(), onNext() | null, onTryInput(text) | null, seenTips: Set, noteTips(titles),
+// failures, reference, hints: [text] | null, hintsSeen, onHintSeen(count), confirm, onSawSolution }
 export function renderVerdict(host, verdict, ctx) {
   clear(host);
   const cases = Array.isArray(verdict.cases) ? verdict.cases : [];
@@ -57,7 +58,11 @@ export function renderVerdict(host, verdict, ctx) {
     host.append(renderDiagnostics(verdict.diagnostics || '', diags, !verdict.compiled, ctx));
   }
   if (cases.length) host.append(renderCases(cases, ctx, h.caseIndex));
-  if (verdict.status !== 'accepted' && ctx.mode !== 'sample' && !ctx.stopped && ctx.failures >= HELP_AFTER) host.append(helpLadder(verdict, ctx));
+  if (verdict.status !== 'accepted' && ctx.mode !== 'sample' && !ctx.stopped) {
+    const hints = exerciseHints(ctx);
+    if (hints.length && ctx.failures >= 1) host.append(hintLadder(hints, verdict, ctx));
+    else if (!hints.length && ctx.failures >= HELP_AFTER) host.append(helpLadder(verdict, ctx));
+  }
   const evidence = verdict.status !== 'accepted' ? evidenceOf(verdict) : null;
   if (evidence) host.append(renderEvidence(evidence, ctx));
   // Passing the samples is not passing the exercise: the judge's "all passed" is said of the tests.
@@ -81,8 +86,74 @@ function renderEvidence(ev, ctx) {
     ev.text ? el('pre', { class: 'io evidence-code', text: ev.text }) : null);
 }
 
-// After this many failed submissions in a row the page offers help.
+// After this many failed submissions in a row the page offers help, for exercises
+// that come without hints of their own.
 export const HELP_AFTER = 3;
+
+// What each of an exercise's own hints is, by position.
+const HINT_LABEL = ['思路', '关键一步', '再提示一点'];
+
+// The exercise's own hints (a bank may have none, or malformed ones from elsewhere).
+function exerciseHints(ctx) {
+  return Array.isArray(ctx.hints) ? ctx.hints.filter((h) => typeof h === 'string' && h.trim()).slice(0, 3) : [];
+}
+
+// A hint's text as paragraphs, `code` in back-quotes as code; never as markup.
+function hintBody(text) {
+  return text.split(/\n\s*\n/).map((para) => el('p', null, ...para.split(/(`[^`\n]+`)/).filter(Boolean)
+    .map((part) => (part.length > 2 && part.startsWith('`') && part.endsWith('`') ? el('code', { text: part.slice(1, -1) }) : part))));
+}
+
+function squash(text) {
+  return String(text || '').replace(/\s+/g, '');
+}
+
+// The exercise's own hints one at a time from the first failed submission, then the
+// reference solution. Hints opened after an earlier verdict stay folded away, and a hint
+// that says what the advice below already says is not said again.
+function hintLadder(all, verdict, ctx) {
+  const onScreen = new Set((Array.isArray(verdict.suggestions) ? verdict.suggestions : []).map((x) => squash(x.detail)));
+  const steps = all.map((text, i) => ({ text, label: HINT_LABEL[i] || `提示 ${i + 1}` }))
+    .filter((step) => !onScreen.has(squash(step.text)));
+  let seen = Math.min(Math.max(0, ctx.hintsSeen | 0), steps.length);
+  const box = el('section', { class: 'help-ladder', id: 'help-ladder', 'aria-label': '帮助' },
+    el('h3', { text: ctx.failures > 1 ? `已经连续 ${ctx.failures} 次没通过，要不要看一条提示？` : '这次没通过。要不要看一条提示？' }));
+  if (seen) {
+    box.append(el('details', { class: 'help-seen' },
+      el('summary', { text: `看过的提示（${seen} 条）` }),
+      ...steps.slice(0, seen).map((step, i) => el('div', { class: 'help-step', dataset: { step: String(i + 1) } },
+        el('strong', { text: step.label }), ...hintBody(step.text)))));
+  }
+  const fresh = el('div', { class: 'help-steps' });
+  const next = el('button', { type: 'button', class: 'btn btn-small', id: 'help-next' });
+  const solutionButton = el('button', { type: 'button', class: 'btn btn-small', id: 'help-solution', text: '看参考答案' });
+  const update = () => {
+    next.hidden = seen >= steps.length;
+    if (!next.hidden) next.textContent = `第 ${seen + 1} 步：${steps[seen].label}`;
+    solutionButton.hidden = seen < steps.length;
+  };
+  next.addEventListener('click', () => {
+    if (seen >= steps.length) return;
+    const step = steps[seen];
+    seen += 1;
+    fresh.append(el('div', { class: 'help-step help-hint', dataset: { step: String(seen) } },
+      el('strong', { text: step.label }), ...hintBody(step.text)));
+    if (ctx.onHintSeen) ctx.onHintSeen(seen);
+    update();
+  });
+  solutionButton.addEventListener('click', async () => {
+    const sure = await ctx.confirm('看参考答案？', '先照着提示自己再写一遍效果最好。看完以后，建议关掉答案，自己从头写一遍再提交。', '看答案');
+    if (!sure) return;
+    solutionButton.hidden = true;
+    if (ctx.onSawSolution) ctx.onSawSolution();
+    fresh.append(typeof ctx.reference === 'string' && ctx.reference
+      ? el('div', { class: 'help-solution' }, el('div', { class: 'io-title', text: '参考答案（只是一种写法）' }), el('pre', { class: 'io', text: ctx.reference }))
+      : el('p', { class: 'help-solution', text: '这道题没有附参考答案。' }));
+  });
+  update();
+  box.append(fresh, el('div', { class: 'row' }, next, solutionButton));
+  return box;
+}
 
 // First a hint drawn from the first failing case and the advice; then, asked
 // for and confirmed, the exercise's reference solution.

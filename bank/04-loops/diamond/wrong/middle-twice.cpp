@@ -4,7 +4,7 @@ using namespace std;
 void row(int n, int stars)
 {
     for (int s = 0; s < n - (stars + 1) / 2; s++) {
-        cout << ' ';
+        cout << '.';
     }
     for (int s = 0; s < stars; s++) {
         cout << '*';

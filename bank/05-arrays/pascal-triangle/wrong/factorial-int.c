@@ -16,9 +16,11 @@ int main(void)
         return 0;
     }
     for (int i = 0; i < n; i++) {
+        printf("%d:", i + 1);
         for (int j = 0; j <= i; j++) {
-            printf("%d%c", factorial(i) / (factorial(j) * factorial(i - j)), j < i ? ' ' : '\n');
+            printf(" %d", factorial(i) / (factorial(j) * factorial(i - j)));
         }
+        printf("\n");
     }
     return 0;
 }

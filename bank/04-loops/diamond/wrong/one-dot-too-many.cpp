@@ -1,0 +1,27 @@
+#include <iostream>
+using namespace std;
+
+// Every row one dot further right: the widest row no longer starts at the edge.
+void row(int n, int stars)
+{
+    for (int s = 0; s <= n - (stars + 1) / 2; s++) {
+        cout << '.';
+    }
+    for (int s = 0; s < stars; s++) {
+        cout << '*';
+    }
+    cout << '\n';
+}
+
+int main()
+{
+    int n;
+    cin >> n;
+    for (int i = 1; i <= n; i++) {
+        row(n, 2 * i - 1);
+    }
+    for (int i = n - 1; i >= 1; i--) {
+        row(n, 2 * i - 1);
+    }
+    return 0;
+}
