@@ -7,13 +7,6 @@
 #include "platform/text.h"
 
 run_result execute(const std::string& command_line, const std::string& work_dir,
-                   const std::string& input_path, const std::string& output_path,
-                   uint32_t time_limit_ms, int compile_mode) {
-  return plat::process_run_limited(command_line, work_dir, input_path, output_path, time_limit_ms,
-                                   compile_mode != 0);
-}
-
-run_result execute(const std::string& command_line, const std::string& work_dir,
                    plat::run_files& files, uint32_t time_limit_ms, int compile_mode) {
   return plat::process_run_limited(command_line, work_dir, files, time_limit_ms, compile_mode != 0);
 }

@@ -85,12 +85,10 @@ char* workspace::open(const judge_language& lang, const char* code) {
   compiler_ = *lang.compiler;
   made_ = make_work_folder(&dir_);
   if (!made_) return json_error("无法创建独立评测目录。");
-  input_path_ = path_join(dir_, "stdin.txt");
-  output_path_ = path_join(dir_, "output.txt");
   exe_path_ = path_join(dir_, "solution.exe");
   run_line_ = cut_command_line("\"" + exe_path_ + "\"");
   if (!file_write(path_join(dir_, lang.source_name), code) ||
-      !files_.create(input_path_, output_path_))
+      !files_.create(path_join(dir_, "stdin.txt"), path_join(dir_, "output.txt")))
     return json_error("无法保存本次提交。");
   log_missing_layers();
   return nullptr;
@@ -99,8 +97,8 @@ char* workspace::open(const judge_language& lang, const char* code) {
 workspace::build workspace::compile(text_buffer* answer, const char* log_tag) {
   const std::string line =
       cut_command_line("\"" + compiler_ + "\" " + lang_->arguments + plat::math_link_flags);
-  compile_outcome outcome = compile_with_cache(compiler_, line, code_, dir_, exe_path_, &files_,
-                                               input_path_, output_path_, lang_->compile_ms);
+  compile_outcome outcome = compile_with_cache(compiler_, line, code_, dir_, exe_path_, files_,
+                                               lang_->compile_ms);
   build b;
   b.result = outcome.result;
   b.diagnostics.reset(outcome.diagnostics);

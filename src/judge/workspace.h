@@ -21,13 +21,6 @@ const judge_language& judge_language_for(bool cpp);
 // The compiler file is there (the path is chosen once at start; the file may go since).
 bool compiler_present(const judge_language& lang);
 
-// A run that started and ended by itself with exit code 0, within every limit.
-inline bool ended_well(const run_result& r) {
-  return r.started && !r.timed_out && !r.output_limited && r.exit_code == 0;
-}
-// What a run came to, as the page names it; ended_well is the name of a clean exit.
-const char* run_status(const run_result& r, const char* clean_exit);
-
 // A buffer freed with its owner.
 struct owned_buffer : text_buffer {
   owned_buffer() = default;
@@ -68,7 +61,7 @@ class workspace {
  private:
   const judge_language* lang_ = nullptr;
   const char* code_ = nullptr;
-  std::string compiler_, dir_, exe_path_, run_line_, input_path_, output_path_;
+  std::string compiler_, dir_, exe_path_, run_line_;
   bool made_ = false;
   plat::run_files files_;
 };

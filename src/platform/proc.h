@@ -31,17 +31,6 @@ struct run_result {
   uint32_t elapsed_ms;      // wall-clock time from its start to the end of the final wait
 };
 
-// Starts command_line (first token: the program, usually a quoted full path; the rest split by
-// the Windows C runtime's rules) in work_dir, with standard input from input_path and standard
-// output and error both into output_path (created or truncated), and watches it against a
-// wall-clock limit of time_limit_ms and the output limit. compile_mode admits the compiler's own
-// helper processes and 512 MiB each; run mode admits exactly one process with 128 MiB.
-// Whatever the process started is gone when this returns. Never throws; a failure to start
-// gives the all-zero result.
-run_result process_run_limited(const std::string& command_line, const std::string& work_dir,
-                               const std::string& input_path, const std::string& output_path,
-                               uint32_t time_limit_ms, bool compile_mode);
-
 // The two files a submission's runs read and write, made once by the judge and kept open for
 // the whole submission. A program that replaces their names (links, FIFOs, junctions, renames)
 // changes nothing the judge reads or writes afterwards: it never opens them by name again.
@@ -80,8 +69,14 @@ class run_files {
                                         uint32_t, bool);
 };
 
-// process_run_limited on the kept files: the output is emptied before the run; the child gets
-// descriptions of its own (its flags, offsets and locks die with it).
+// Starts command_line (first token: the program, usually a quoted full path; the rest split by
+// the Windows C runtime's rules) in work_dir, with standard input from the kept input file and
+// standard output and error both into the kept output file (emptied first; the child gets
+// descriptions of its own, so its flags, offsets and locks die with it), and watches it against
+// a wall-clock limit of time_limit_ms and the output limit. compile_mode admits the compiler's
+// own helper processes and 512 MiB each; run mode admits exactly one process with 128 MiB.
+// Whatever the process started is gone when this returns. Never throws; a failure to start
+// gives the all-zero result.
 run_result process_run_limited(const std::string& command_line, const std::string& work_dir,
                                run_files& files, uint32_t time_limit_ms, bool compile_mode);
 

@@ -204,23 +204,6 @@ bool give_work_dir(const std::string& work_dir, uid_t id) {
   return fchown(dir.fd, id, id) == 0;
 }
 
-// Opens a file the caller names for a child: never through a link, never blocking on a FIFO,
-// and only when it is a regular file.
-int open_regular(const char* path, int flags, mode_t mode = 0) {
-  int fd = open(path, flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, mode);
-  if (fd < 0) return -1;
-  struct stat st;
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    close(fd);
-    errno = EINVAL;
-    return -1;
-  }
-  // Back to blocking reads and writes for the child.
-  int fl = fcntl(fd, F_GETFL);
-  if (fl >= 0) fcntl(fd, F_SETFL, fl & ~O_NONBLOCK);
-  return fd;
-}
-
 // A description of its own on a file the judge holds open: through the descriptor's magic link,
 // never through a name in the work folder. The same file, checked by identity.
 int reopen_own(int fd, int flags) {
@@ -378,16 +361,6 @@ run_result run_on(const std::string& command_line, const std::string& work_dir, 
 }
 
 }  // namespace
-
-run_result process_run_limited(const std::string& command_line, const std::string& work_dir,
-                               const std::string& input_path, const std::string& output_path,
-                               uint32_t time_limit_ms, bool compile_mode) {
-  fd_owner in{open_regular(input_path.c_str(), O_RDONLY)};
-  fd_owner out{open_regular(output_path.c_str(), O_WRONLY | O_CREAT, 0600)};
-  if (in.fd < 0 || out.fd < 0) return run_result{};
-  if (ftruncate(out.fd, 0) != 0) return run_result{};
-  return run_on(command_line, work_dir, in.fd, out.fd, time_limit_ms, compile_mode);
-}
 
 // The next run of a submission, set up while the current one runs. A thread of its own starts
 // each child and stays blocked in the clone (vfork) until the child has made its exec: the

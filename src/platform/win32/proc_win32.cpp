@@ -110,20 +110,6 @@ run_result run_with(const std::string& command_line, const std::string& work_dir
 
 }  // namespace
 
-run_result process_run_limited(const std::string& command_line, const std::string& work_dir,
-                               const std::string& input_path, const std::string& output_path,
-                               uint32_t time_limit_ms, bool compile_mode) {
-  SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-  // Both opens come before either is looked at.
-  handle_guard in(CreateFileW(widen(input_path).c_str(), GENERIC_READ, FILE_SHARE_READ, &inherit,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  handle_guard out(CreateFileW(widen(output_path).c_str(), GENERIC_WRITE,
-                               FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, CREATE_ALWAYS,
-                               FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!in.valid() || !out.valid()) return run_result{};
-  return run_with(command_line, work_dir, in.h, out.h, time_limit_ms, compile_mode);
-}
-
 // The kept files: opened once, shared for reading and writing but never for deletion, so that
 // while the judge holds them a program can neither delete nor rename them (nor put a hard link
 // or junction in their place); and the judge never opens them by name again anyway.
