@@ -81,11 +81,11 @@ char* open_workspace(submission& s) {
     log_write("E", "评测 %s 中止：找不到 %s 编译器", s.id.get(), s.lang->compiler_name);
     return json_error(s.lang->missing_message);
   }
-  return s.work.open(*s.lang, s.code.get());
+  return s.work.open(*s.lang, s.code.get(), std::string("评测 ") + s.id.get());
 }
 
 void compile(submission& s) {
-  s.built = s.work.compile(&s.answer, (std::string("评测 ") + s.id.get()).c_str());
+  s.built = s.work.compile(&s.answer);
   const run_result& built = s.built.result;
   log_write(s.built.ok ? "I" : "W", "评测 %s | 编译%s | %lu ms | 退出码 %lu%s%s", s.id.get(),
             s.built.ok ? "成功" : "失败", (unsigned long)built.elapsed_ms,

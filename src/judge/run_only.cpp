@@ -37,9 +37,9 @@ char* run(run_request& s, const char* body) {
     log_write("E", "自测中止：找不到 %s 编译器", lang.compiler_name);
     return json_error(lang.missing_message);
   }
-  if (char* refused = s.work.open(lang, code)) return refused;
+  if (char* refused = s.work.open(lang, code, "自测")) return refused;
 
-  const workspace::build built = s.work.compile(&s.answer, "自测");
+  const workspace::build built = s.work.compile(&s.answer);
   if (!built.ok) {
     log_write("W", "自测 | 编译失败 | %lu ms | 退出码 %lu", (unsigned long)built.result.elapsed_ms,
               (unsigned long)built.result.exit_code);

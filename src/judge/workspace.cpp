@@ -79,7 +79,8 @@ workspace::~workspace() {
   if (made_) plat::dir_delete_tree(dir_);
 }
 
-char* workspace::open(const judge_language& lang, const char* code) {
+char* workspace::open(const judge_language& lang, const char* code, std::string log_tag) {
+  log_tag_ = std::move(log_tag);
   lang_ = &lang;
   code_ = code;
   compiler_ = *lang.compiler;
@@ -94,7 +95,13 @@ char* workspace::open(const judge_language& lang, const char* code) {
   return nullptr;
 }
 
-workspace::build workspace::compile(text_buffer* answer, const char* log_tag) {
+// Which step of a launch failed and why: the learner only sees launch_error.
+static void log_not_started(const std::string& tag, const char* what, const run_result& r) {
+  log_write("E", "%s | %s未能启动：%s 失败（错误 %lu）", tag.c_str(), what,
+            r.failed_step ? r.failed_step : "?", (unsigned long)r.failed_error);
+}
+
+workspace::build workspace::compile(text_buffer* answer) {
   const std::string line =
       cut_command_line("\"" + compiler_ + "\" " + lang_->arguments + plat::math_link_flags);
   compile_outcome outcome = compile_with_cache(compiler_, line, code_, dir_, exe_path_, files_,
@@ -103,7 +110,8 @@ workspace::build workspace::compile(text_buffer* answer, const char* log_tag) {
   b.result = outcome.result;
   b.diagnostics.reset(outcome.diagnostics);
   b.ok = ended_well(b.result);
-  if (outcome.from_cache) log_write("I", "%s | 编译结果取自缓存", log_tag);
+  if (outcome.from_cache) log_write("I", "%s | 编译结果取自缓存", log_tag_.c_str());
+  if (!b.result.started) log_not_started(log_tag_, "编译器", b.result);
   b_add(answer, b.ok ? "{\"compiled\":true,\"diagnostics\":" : "{\"compiled\":false,\"diagnostics\":");
   b_json(answer, b.diagnostics.get());
   b_fmt(answer, ",\"compileMs\":%lu", (unsigned long)b.result.elapsed_ms);
@@ -116,6 +124,7 @@ run_result workspace::run(const char* input, cstr* output, int* had_nul) {
   // Input that cannot be written must not leave the program reading the last run's.
   if (files_.set_input(input))
     r = execute(run_line_, dir_, files_, run_time_limit_ms, 0);
+  if (!r.started) log_not_started(log_tag_, "程序", r);
   // A run that never started has no output of its own (the file may hold the last run's).
   output->reset(r.started ? capture(files_, had_nul) : static_cast<char*>(std::calloc(1, 1)));
   return r;

@@ -41,7 +41,8 @@ class workspace {
   workspace& operator=(const workspace&) = delete;
 
   // Makes the folder and saves the code in it; nullptr, or the error answer (malloc'ed).
-  char* open(const judge_language& lang, const char* code);
+  // log_tag names the submission in the log.
+  char* open(const judge_language& lang, const char* code, std::string log_tag);
 
   struct build {
     run_result result{};
@@ -49,19 +50,20 @@ class workspace {
     bool ok = false;   // a program to run was made
   };
   // Compiles the code (through the compile cache) and writes the answer's head:
-  // {"compiled":…,"diagnostics":…,"compileMs":… (left open). log_tag names the run in the log.
-  build compile(text_buffer* answer, const char* log_tag);
+  // {"compiled":…,"diagnostics":…,"compileMs":… (left open).
+  build compile(text_buffer* answer);
 
   // How many runs of the program follow (lets the platform set up each next one ahead).
   void expect_runs(uint32_t count) { files_.expect_runs(count); }
   // Runs the program once on input under the run limits. *output gets what it wrote (never
-  // null; "" when it did not start) and *had_nul whether that held a NUL byte.
+  // null; "" when it did not start) and *had_nul whether that held a NUL byte. A run that could
+  // not start is logged with the reason.
   run_result run(const char* input, cstr* output, int* had_nul);
 
  private:
   const judge_language* lang_ = nullptr;
   const char* code_ = nullptr;
-  std::string compiler_, dir_, exe_path_, run_line_;
+  std::string log_tag_, compiler_, dir_, exe_path_, run_line_;
   bool made_ = false;
   plat::run_files files_;
 };

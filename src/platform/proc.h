@@ -22,13 +22,17 @@ constexpr uint32_t run_killed_exit_code = 1;
 // Exit code reported for a process still alive after the final wait (what Windows reports).
 constexpr uint32_t run_still_active_code = 259;
 
-// What one limited run did. All five are 0 when the process was not started.
+// What one limited run did. The first five are 0 when the process was not started.
 struct run_result {
   uint32_t timed_out;       // 1: killed because the wall-clock limit passed
   uint32_t output_limited;  // 1: the output file grew over run_output_limit
   uint32_t started;         // 1: the process was created, confined and running
   uint32_t exit_code;       // its exit code; 1 when killed by the sandbox; 128 + signal on Linux
   uint32_t elapsed_ms;      // wall-clock time from its start to the end of the final wait
+  // Not started: the step of the launch that failed (a system call's name) and the system's
+  // error number (errno; GetLastError on Windows), for the log. nullptr and 0 otherwise.
+  const char* failed_step;
+  uint32_t failed_error;
 };
 
 // The two files a submission's runs read and write, made once by the judge and kept open for

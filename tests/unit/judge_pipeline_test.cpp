@@ -351,6 +351,19 @@ TEST_F(JudgeTest, MissingCompilerAndBusyFlag) {
   judging = 0;
 }
 
+// A compiler that is there but cannot be started: the learner gets the compile error, the log
+// says which step of the launch failed and why.
+TEST_F(JudgeTest, CompilerThatCannotStartIsLogged) {
+  const std::string saved = gcc_path;
+  gcc_path = root + "/not-a-compiler.exe";
+  ASSERT_TRUE(plat::file_write(gcc_path, "just text"));
+  verdict v = judge(request("hello", "int main(void){return 0;}"));
+  gcc_path = saved;
+  EXPECT_EQ(v.status(), "compile_error");
+  EXPECT_NE(log_text_now().find("评测 hello | 编译器未能启动：execve 失败（错误 13）"),
+            std::string::npos);
+}
+
 TEST_F(JudgeTest, FirstThreeFailuresAreLogged) {
   const std::string wrong = "#include <stdio.h>\nint main(void){puts(\"41\");return 0;}\n";
   verdict v = judge(request("sum", wrong));

@@ -258,6 +258,42 @@ TEST_F(ProcTest, LaunchFailuresGiveTheZeroResult) {
   EXPECT_EQ(r.started, 0u);
 }
 
+// A launch that fails says which step failed and the system's error, for the log.
+TEST_F(ProcTest, LaunchFailuresNameTheirStep) {
+  const std::string not_a_program = dir + plat::path_sep + "not-a-program.exe";
+  ASSERT_TRUE(plat::file_write(not_a_program, "just text"));
+  struct row {
+    std::string line;
+    const char* linux_step;
+    uint32_t linux_error;
+    const char* windows_step;  // nullptr: what Wine answers is not checked
+  };
+  const row rows[] = {
+      {"\"" + dir + plat::path_sep + "no-such-program.exe\"", "execve", 2 /* ENOENT */, "CreateProcess"},
+      {"\"" + not_a_program + "\"", "execve", 13 /* EACCES: not executable */, "CreateProcess"},
+      {"", "command line", 22 /* EINVAL */, nullptr},
+  };
+  for (const row& w : rows) {
+    const run_result r = run(w.line);
+    EXPECT_EQ(r.started, 0u) << w.line;
+    if (!windows_lane) {
+      EXPECT_STREQ(r.failed_step, w.linux_step) << w.line;
+      EXPECT_EQ(r.failed_error, w.linux_error) << w.line;
+    } else if (w.windows_step) {
+      EXPECT_STREQ(r.failed_step, w.windows_step) << w.line;
+      EXPECT_NE(r.failed_error, 0u) << w.line;
+    }
+  }
+  plat::run_files unmade;
+  const run_result r = plat::process_run_limited(helper("hello"), dir, unmade, 5000, false);
+  EXPECT_STREQ(r.failed_step, "run files");
+  // A run that starts carries no failure.
+  const run_result ok = run(helper("hello"));
+  EXPECT_EQ(ok.started, 1u);
+  EXPECT_EQ(ok.failed_step, nullptr);
+  EXPECT_EQ(ok.failed_error, 0u);
+}
+
 TEST_F(ProcTest, RunModeRefusesMemoryOverTheLimit) {
   if (windows_lane) GTEST_SKIP() << "Wine does not enforce job memory limits";
   run_result r = run(helper("bigmalloc"));
