@@ -126,6 +126,6 @@ run_result workspace::run(const char* input, cstr* output, int* had_nul) {
     r = execute(run_line_, dir_, files_, run_time_limit_ms, 0);
   if (!r.started) log_not_started(log_tag_, "程序", r);
   // A run that never started has no output of its own (the file may hold the last run's).
-  output->reset(r.started ? capture(files_, had_nul) : static_cast<char*>(std::calloc(1, 1)));
+  output->reset(r.started ? capture(files_, had_nul) : text_copy(""));
   return r;
 }
