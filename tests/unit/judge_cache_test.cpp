@@ -21,13 +21,13 @@
 #include "json/text_buffer.h"
 #include "judge/compile_cache.h"
 #include "judge/judge.h"
+#include "judge/judge_internal.h"
 #include "log/log.h"
 #include "platform/fs.h"
 #include "platform/proc.h"
 #include "platform/sys.h"
 #include "store/store.h"
 
-extern std::atomic<int> judging;
 
 namespace fs = std::filesystem;
 

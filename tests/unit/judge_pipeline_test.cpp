@@ -12,13 +12,13 @@
 #include "json/json.h"
 #include "json/text_buffer.h"
 #include "judge/judge.h"
+#include "judge/judge_internal.h"
 #include "log/log.h"
 #include "platform/fs.h"
 #include "platform/proc.h"
 #include "platform/sys.h"
 #include "store/store.h"
 
-extern std::atomic<int> judging;
 
 namespace fs = std::filesystem;
 
