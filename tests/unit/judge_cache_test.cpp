@@ -2,6 +2,8 @@
 // compile misses, damaged or altered entries are rebuilt, the bounds hold and racing compiles
 // leave whole entries.
 #include <gtest/gtest.h>
+
+#include "support.h"
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -35,13 +37,6 @@ namespace {
 
 const bool windows_lane = plat::path_sep == '\\';
 const char* const hit_line = "编译结果取自缓存";
-
-std::string slurp(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  std::stringstream s;
-  s << f.rdbuf();
-  return s.str();
-}
 
 void spill(const std::string& path, const std::string& bytes) {
   std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;

@@ -1,6 +1,8 @@
 // The whole judge on real code with the real compiler: verdicts, hostile programs, clean-up.
 #include <gtest/gtest.h>
 
+#include "support.h"
+
 #include <atomic>
 #include <cstdlib>
 #include <filesystem>
@@ -25,13 +27,6 @@ namespace fs = std::filesystem;
 namespace {
 
 const bool windows_lane = plat::path_sep == '\\';
-
-std::string slurp(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  std::stringstream s;
-  s << f.rdbuf();
-  return s.str();
-}
 
 std::string fixture(const std::string& name) {
   return slurp(std::string(TAVRIN_SOURCE_DIR) + "/tests/fixtures/judge/" + name);

@@ -1,6 +1,8 @@
 // Limited child processes: real programs built with a real compiler, run under the limits.
 #include <gtest/gtest.h>
 
+#include "support.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -34,13 +36,6 @@ const bool windows_lane = plat::path_sep == '\\';
 std::string fixture_path(const std::string& name) {
   std::string p = std::string(TAVRIN_SOURCE_DIR) + "/tests/fixtures/judge/" + name;
   return windows_lane ? "Z:" + p : p;  // the source tree as Wine sees it
-}
-
-std::string slurp(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  std::stringstream s;
-  s << f.rdbuf();
-  return s.str();
 }
 
 // Processes whose current folder is dir (Linux); empty elsewhere.
