@@ -8,7 +8,7 @@ packages=(
   googletest libgtest-dev rapidjson-dev libssl-dev libcurl4-openssl-dev ca-certificates
   python3 python3-pytest locales
   chromium fonts-noto-cjk fonts-inter fonts-jetbrains-mono python3-fonttools python3-brotli
-  hyperfine wrk
+  wrk
   libcpp-httplib-dev libicu-dev libsodium-dev libsqlite3-dev libpq-dev postgresql-15 openssl
   librsvg2-bin libglib2.0-dev libwebkit2gtk-4.1-dev xdg-user-dirs
   xvfb xauth xdotool python3-xlib

@@ -36,10 +36,9 @@ struct start_options {
 int second_instance(const start_options& o, uint32_t id, const std::string& data_dir) {
   log_write("I", "已有程序在运行，本次只打开已有窗口");
   cstr url(read_utf8(store_path("session.txt"), session_read_limit));
-  if (url) {
-    if (o.no_browser) {
-    } else if (o.browser) {
-      plat::open_url(url.get());
+  // --no-browser: the running instance already serves; nothing to open.
+  if (url && !o.no_browser) {
+    if (o.browser) {
       plat::open_url(url.get());
       // This process ends now: its redirect page goes as soon as the browser has it.
       plat::open_url_hand_over(browser_read_wait_ms);

@@ -37,13 +37,6 @@ const char* const msg_bad_identity = "账号服务返回了无效的身份信息
 const char* const msg_no_profile = "无法初始化本机账号标识。";
 const char* const msg_sign_in_first = "请先登录账号。";
 const char* const msg_session_stuck = "无法清除本机登录状态，请稍后重试。";
-const char* const msg_no_such_endpoint = "云端接口不存在。";
-
-char* ok_answer() {
-  text_buffer b{};
-  b_add(&b, "{\"ok\":true}");
-  return b_release(&b);
-}
 
 std::string session_path() { return store_path("cloud-session.bin"); }
 // Who was signed in here last (address and name, no secret): lets a start tell a sign-in that
@@ -160,11 +153,11 @@ bool store_session() {
 }
 
 char* config_endpoint(const char* body) {
-  if (!profile.empty()) return failure(msg_config_signed_in);
+  if (!profile.empty()) return json_error(msg_config_signed_in);
   json_doc doc;
   cstr server;
   if (json_parse(&doc, body) == 1) server.reset(j_str(&doc, j_get(&doc, 0, "server")));
-  if (!server || !valid_url(server.get())) return failure(msg_address_prompt);
+  if (!server || !valid_url(server.get())) return json_error(msg_address_prompt);
   std::string address = server.get();
   if (!address.empty() && address.back() == '/') address.pop_back();
   text_buffer b{};
@@ -172,16 +165,16 @@ char* config_endpoint(const char* body) {
   b_json(&b, address.c_str());
   b_add(&b, "}");
   cstr text(b_release(&b));
-  if (write_atomic(store_path("cloud-config.json"), text.get()) != 1) return failure(msg_config_unsaved);
+  if (write_atomic(store_path("cloud-config.json"), text.get()) != 1) return json_error(msg_config_unsaved);
   service = address;
   return public_status();
 }
 
 char* sign_in_endpoint(const char* service_path, const char* body) {
-  if (!profile.empty()) return failure(msg_already_signed_in);
+  if (!profile.empty()) return json_error(msg_already_signed_in);
   uint32_t status = 0;
   char* answer = remote("POST", service_path, body, false, &status);
-  if (!answer) return failure(msg_account_unreachable);
+  if (!answer) return json_error(msg_account_unreachable);
   if (status != 200 && status != 201) return answer;  // the service's own error, for the page
 
   json_doc doc;
@@ -193,7 +186,7 @@ char* sign_in_endpoint(const char* service_path, const char* body) {
   char* recovery = j_str(&doc, j_get(&doc, 0, "recovery"));
   char* result = nullptr;
   if (!valid_identity(id.get(), name.get(), token)) {
-    result = failure(msg_bad_identity);
+    result = json_error(msg_bad_identity);
   } else {
     {
       std::lock_guard<std::mutex> hold(store_lock);
@@ -204,7 +197,7 @@ char* sign_in_endpoint(const char* service_path, const char* body) {
       if (profile.empty()) clear_identity();
     }
     if (profile.empty()) {
-      result = failure(msg_no_profile);
+      result = json_error(msg_no_profile);
     } else {
       // A sign-in that cannot be stored still holds for this run.
       bool stored = store_session();
@@ -238,13 +231,13 @@ char* logout_endpoint() {
   uint32_t status = 0;
   std::free(remote("POST", "/v1/logout", "{}", true, &status));  // the service's view does not matter
   std::string path = session_path();
-  if (plat::path_exists(path) && !plat::file_delete(path)) return failure(msg_session_stuck);
+  if (plat::path_exists(path) && !plat::file_delete(path)) return json_error(msg_session_stuck);
   plat::file_delete(marker_path());
   {
     std::lock_guard<std::mutex> hold(store_lock);
     clear_identity();
   }
-  return ok_answer();
+  return json_ok();
 }
 
 // This program folder's id for the page's per-device counters: a random seed kept in the data
@@ -335,19 +328,19 @@ char* handle_locked(const char* method, const char* path, const char* body) {
     if (std::strcmp(path, "/api/cloud/local") == 0) return local_endpoint();
   }
   if (post && std::strcmp(path, "/api/cloud/config") == 0) return config_endpoint(body);
-  if (service.empty()) return failure(msg_unconfigured);
+  if (service.empty()) return json_error(msg_unconfigured);
   if (post) {
     if (std::strcmp(path, "/api/cloud/login") == 0) return sign_in_endpoint("/v1/login", body);
     if (std::strcmp(path, "/api/cloud/register") == 0) return sign_in_endpoint("/v1/register", body);
     if (std::strcmp(path, "/api/cloud/recover") == 0) return sign_in_endpoint("/v1/recover", body);
-    if (profile.empty()) return failure(msg_sign_in_first);
+    if (profile.empty()) return json_error(msg_sign_in_first);
     if (std::strcmp(path, "/api/cloud/logout") == 0) return logout_endpoint();
     return sync_post(path, body);
   }
-  if (profile.empty()) return failure(msg_sign_in_first);
+  if (profile.empty()) return json_error(msg_sign_in_first);
   if (get && std::strcmp(path, "/api/cloud/pull") == 0) return sync_pull();
   if (get && std::strcmp(path, "/api/cloud/backups") == 0) return sync_backups();
-  return failure(msg_no_such_endpoint);
+  return json_error(msg_no_such_endpoint);
 }
 
 char* cloud_handle(const char* method, const char* path, const char* body) {

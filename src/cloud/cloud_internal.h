@@ -8,6 +8,8 @@ constexpr size_t service_max = 511;    // longest service address, in bytes
 constexpr size_t user_name_max = 127;  // longest account name, in bytes
 constexpr unsigned long long config_limit = 8192;
 constexpr unsigned long long session_limit = 8192;
+// The answer to a path under /api/cloud/ that names nothing.
+inline constexpr const char* msg_no_such_endpoint = "云端接口不存在。";
 
 // Module state. The identity fields (user_id, user_name, access_token and store's profile, plus
 // remembered) change together and only while store_lock is held.
@@ -26,7 +28,6 @@ int valid_url(const char* text);  // 1 when text is an acceptable service root a
 // The service's answer (malloc'ed JSON object text; the caller frees, wiping when it may hold a
 // secret) or nullptr when no acceptable answer came; status is the HTTP status once known.
 char* remote(const char* method, const char* path, const char* body, bool with_token, uint32_t* status);
-char* failure(const char* message);                          // {"error":message}, malloc'ed
 char* wrapped_remote(const char* method, const char* body);  // /v1/progress, wrapped for the page
 void wipe_free(char* text);                                  // zeroes a secret text, then frees it
 

@@ -23,20 +23,9 @@ const char* const msg_bad_state = "同步记录格式无效。";
 const char* const msg_bad_revision = "同步版本号无效。";
 const char* const msg_base_unsaved = "无法保存同步基线。";
 const char* const msg_backup_failed = "无法备份旧记录，已暂停合并。";
-const char* const msg_no_such_endpoint = "云端接口不存在。";
 const char* const msg_no_backup = "找不到这个备份，或它已损坏。";
 constexpr size_t backups_per_account = 10;
 constexpr uint64_t backups_total_bytes = 20ull * 1024 * 1024;
-
-char* copy(const char* text) {
-  size_t n = std::strlen(text);
-  char* out = static_cast<char*>(std::malloc(n + 1));
-  if (!out) std::exit(2);
-  std::memcpy(out, text, n + 1);
-  return out;
-}
-
-char* ok_answer() { return copy("{\"ok\":true}"); }
 
 std::string base_path() { return store_path("base-" + profile + ".json"); }
 
@@ -84,9 +73,9 @@ char* backup(const char* state) {
   char name[64];
   snprintf(name, sizeof name, "bk-%.8s-%08lx-%04x.json", profile.c_str(),
            static_cast<unsigned long>(plat::tick_ms()), static_cast<unsigned>(backup_sequence));
-  if (!plat::file_create_new(store_path(name), state)) return failure(msg_backup_failed);
+  if (!plat::file_create_new(store_path(name), state)) return json_error(msg_backup_failed);
   prune_backups(name);
-  return ok_answer();
+  return json_ok();
 }
 
 // A backup name of this account as backup() makes them; nothing else is ever opened.
@@ -104,11 +93,11 @@ bool own_backup_name(const char* name) {
 
 char* open_backup(const json_doc* doc) {
   cstr name(j_str(doc, j_get(doc, 0, "name")));
-  if (!name || !own_backup_name(name.get())) return failure(msg_no_backup);
+  if (!name || !own_backup_name(name.get())) return json_error(msg_no_backup);
   cstr text(read_utf8(store_path(name.get()), store_file_limit));
   json_doc check;
   if (!text || json_parse(&check, text.get()) != 1 || check.count < 1 || check.tokens[0].type != 'o') {
-    return failure(msg_no_backup);
+    return json_error(msg_no_backup);
   }
   text_buffer b{};
   b_add(&b, "{\"state\":");
@@ -120,14 +109,14 @@ char* open_backup(const json_doc* doc) {
 }  // namespace
 
 char* sync_base() {
-  if (profile.empty()) return copy(default_base);
+  if (profile.empty()) return text_copy(default_base);
   char* text = read_utf8(base_path(), store_file_limit);
-  return text ? text : copy(default_base);
+  return text ? text : text_copy(default_base);
 }
 
 char* sync_guest() {
   char* text = read_utf8(store_path("state.json"), store_file_limit);
-  return text ? text : copy(default_guest);
+  return text ? text : text_copy(default_guest);
 }
 
 char* sync_pull() { return wrapped_remote("GET", nullptr); }
@@ -150,13 +139,13 @@ char* sync_backups() {
 
 char* sync_post(const char* path, const char* body) {
   json_doc doc;
-  if (json_parse(&doc, body) != 1) return failure(msg_bad_body);
+  if (json_parse(&doc, body) != 1) return json_error(msg_bad_body);
   cstr sent_profile(j_str(&doc, j_get(&doc, 0, "profile")));
-  if (!sent_profile || std::strcmp(sent_profile.get(), profile.c_str()) != 0) return failure(msg_profile_switched);
+  if (!sent_profile || std::strcmp(sent_profile.get(), profile.c_str()) != 0) return json_error(msg_profile_switched);
   if (std::strcmp(path, "/api/cloud/backup-open") == 0) return open_backup(&doc);
   cstr state(j_raw(&doc, j_get(&doc, 0, "state")));
   int revision = j_int(&doc, j_get(&doc, 0, "revision"), -1);
-  if (!state || state.get()[0] != '{') return failure(msg_bad_state);
+  if (!state || state.get()[0] != '{') return json_error(msg_bad_state);
 
   if (std::strcmp(path, "/api/cloud/push") == 0) {
     text_buffer b{};
@@ -167,10 +156,10 @@ char* sync_post(const char* path, const char* body) {
     return wrapped_remote("PUT", put.get());
   }
   if (std::strcmp(path, "/api/cloud/base") == 0) {
-    if (revision < 0) return failure(msg_bad_revision);
-    if (write_atomic(base_path(), body) != 1) return failure(msg_base_unsaved);
-    return ok_answer();
+    if (revision < 0) return json_error(msg_bad_revision);
+    if (write_atomic(base_path(), body) != 1) return json_error(msg_base_unsaved);
+    return json_ok();
   }
   if (std::strcmp(path, "/api/cloud/backup") == 0) return backup(state.get());
-  return failure(msg_no_such_endpoint);
+  return json_error(msg_no_such_endpoint);
 }

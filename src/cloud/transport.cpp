@@ -19,14 +19,6 @@ bool is_local_host(const std::string& host) {
   return host == "127.0.0.1" || strncasecmp(host.c_str(), "localhost", 9) == 0;
 }
 
-char* copy_text(const std::string& s) {
-  char* out = static_cast<char*>(std::malloc(s.size() + 1));
-  if (!out) std::exit(2);
-  std::memcpy(out, s.data(), s.size());
-  out[s.size()] = '\0';
-  return out;
-}
-
 }  // namespace
 
 void wipe_free(char* text) {
@@ -64,18 +56,16 @@ char* remote(const char* method, const char* path, const char* body, bool with_t
   if (answer->find('\0') == std::string::npos) {
     json_doc doc;
     if (json_parse(&doc, answer->c_str()) == 1 && doc.count > 0 && doc.tokens[0].type == 'o')
-      text = copy_text(*answer);
+      text = text_copy(*answer);
   }
   plat::secure_wipe(answer->data(), answer->size());
   return text;
 }
 
-char* failure(const char* message) { return json_error(message); }
-
 char* wrapped_remote(const char* method, const char* body) {
   uint32_t status = 0;
   char* answer = remote(method, "/v1/progress", body, true, &status);
-  if (!answer) return failure(progress_unreachable);
+  if (!answer) return json_error(progress_unreachable);
   text_buffer b{};
   b_fmt(&b, "{\"httpStatus\":%lu,\"body\":", static_cast<unsigned long>(status));
   b_add(&b, answer);

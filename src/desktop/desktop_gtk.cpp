@@ -30,7 +30,6 @@ namespace {
 // ---- module state (main thread only) ----------------------------------------------
 
 GtkWidget* window = nullptr;
-bool window_made = false;
 WebKitWebView* view = nullptr;
 std::string page_url;
 std::string page_origin;
@@ -439,7 +438,6 @@ int desktop_run(const std::string& url, uint32_t id) {
 
   rect_i r = window_rect(96, work_area());  // GTK's pixels already carry the monitor's scale
   window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
-  window_made = true;
   gtk_window_set_title(GTK_WINDOW(window), window_title);
   gtk_window_set_default_size(GTK_WINDOW(window), r.width, r.height);
   GdkGeometry hints{};

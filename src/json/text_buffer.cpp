@@ -6,7 +6,16 @@
 #include <cstring>
 
 // Callers never see a failed append: without memory there is nothing sensible left to answer.
+// _Exit: static destructors must not run under threads that are still working.
 [[noreturn]] void out_of_memory() { std::_Exit(2); }
+
+char* text_copy(std::string_view text) {
+  char* out = static_cast<char*>(std::malloc(text.size() + 1));
+  if (!out) out_of_memory();
+  if (!text.empty()) std::memcpy(out, text.data(), text.size());
+  out[text.size()] = '\0';
+  return out;
+}
 
 namespace {
 
@@ -84,12 +93,7 @@ void b_json(text_buffer* b, const char* s) {
 }
 
 char* b_release(text_buffer* b) {
-  char* out = b->data;
-  if (!out) {
-    out = static_cast<char*>(std::malloc(1));
-    if (!out) out_of_memory();
-    out[0] = '\0';
-  }
+  char* out = b->data ? b->data : text_copy("");
   *b = text_buffer{};
   return out;
 }
@@ -106,3 +110,5 @@ void b_free(text_buffer* b) {
   std::free(b->data);
   *b = text_buffer{};
 }
+
+char* json_ok() { return text_copy("{\"ok\":true}"); }

@@ -2,6 +2,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
 
 // A zero-initialised record is a valid empty buffer without storage.
 struct text_buffer {
@@ -13,6 +14,8 @@ struct text_buffer {
 // Ends the process with exit code 2: what the program does wherever memory runs out and no
 // failure result could say so (also installed as the new-handler at start).
 [[noreturn]] void out_of_memory();
+// A malloc'ed NUL-terminated copy of text (never nullptr: out of memory ends the process).
+char* text_copy(std::string_view text);
 
 // Room for extra more bytes plus the terminator; grows to 2 * (length + extra) + 130.
 // Out of memory ends the process with exit code 2.
@@ -26,5 +29,7 @@ void b_json(text_buffer* b, const char* s);
 char* b_release(text_buffer* b);
 // The error object {"error":message} that every failure answer uses (malloc'ed; caller frees).
 char* json_error(const char* message);
+// {"ok":true}, malloc'ed.
+char* json_ok();
 // Releases the block and empties b.
 void b_free(text_buffer* b);

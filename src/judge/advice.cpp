@@ -21,9 +21,7 @@ void advice(text_buffer* list, int* count, const char* level, const char* title,
 char* without_comments(const char* code) {
   if (!code) code = "";
   const size_t n = std::strlen(code);
-  char* s = static_cast<char*>(std::malloc(n + 1));
-  if (!s) std::exit(2);
-  std::memcpy(s, code, n + 1);
+  char* s = text_copy(std::string_view(code, n));
   enum { in_code, in_block, in_line, in_double, in_single } state = in_code;
   for (size_t i = 0; i < n; ++i) {
     char c = s[i];

@@ -275,8 +275,7 @@ void compile_cache_store(const std::string& key, const std::string& exe_path,
 
 compile_outcome compile_with_cache(const std::string& compiler, const std::string& command_line,
                                    const char* source, const std::string& work_dir,
-                                   const std::string& exe_path, plat::run_files* files,
-                                   const std::string& input_path, const std::string& output_path,
+                                   const std::string& exe_path, plat::run_files& files,
                                    uint32_t time_limit_ms) {
   compile_outcome out;
   const uint32_t start = plat::tick_ms();
@@ -293,11 +292,8 @@ compile_outcome compile_with_cache(const std::string& compiler, const std::strin
     }
     out = compile_outcome{};  // no memory for the text: compile as if nothing were kept
   }
-  out.result = files ? execute(command_line, work_dir, *files, time_limit_ms, 1)
-                     : execute(command_line, work_dir, input_path, output_path, time_limit_ms, 1);
-  out.diagnostics = files ? capture(*files, nullptr) : capture(output_path, nullptr);
-  const run_result& r = out.result;
-  if (r.started && !r.timed_out && !r.output_limited && r.exit_code == 0)
-    compile_cache_store(key, exe_path, out.diagnostics);
+  out.result = execute(command_line, work_dir, files, time_limit_ms, 1);
+  out.diagnostics = capture(files, nullptr);
+  if (ended_well(out.result)) compile_cache_store(key, exe_path, out.diagnostics);
   return out;
 }

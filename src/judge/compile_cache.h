@@ -35,11 +35,10 @@ struct compile_outcome {
   char* diagnostics = nullptr;  // malloc'ed, never nullptr after compile_with_cache
   bool from_cache = false;
 };
-// Compiles source (already saved in the work folder) with command_line through the cache: a hit
-// writes the program to exe_path; a clean miss is kept for next time. The output file of the
-// compile is the one of files when given, else output_path.
+// Compiles source (already saved in the work folder) with command_line through the cache, its
+// messages going to the output file of files: a hit writes the program to exe_path; a clean
+// miss is kept for next time.
 compile_outcome compile_with_cache(const std::string& compiler, const std::string& command_line,
                                    const char* source, const std::string& work_dir,
-                                   const std::string& exe_path, plat::run_files* files,
-                                   const std::string& input_path, const std::string& output_path,
+                                   const std::string& exe_path, plat::run_files& files,
                                    uint32_t time_limit_ms);

@@ -7,23 +7,8 @@
 #include "platform/text.h"
 
 run_result execute(const std::string& command_line, const std::string& work_dir,
-                   const std::string& input_path, const std::string& output_path,
-                   uint32_t time_limit_ms, int compile_mode) {
-  return plat::process_run_limited(command_line, work_dir, input_path, output_path, time_limit_ms,
-                                   compile_mode != 0);
-}
-
-run_result execute(const std::string& command_line, const std::string& work_dir,
                    plat::run_files& files, uint32_t time_limit_ms, int compile_mode) {
   return plat::process_run_limited(command_line, work_dir, files, time_limit_ms, compile_mode != 0);
-}
-
-static char* copy_out(const std::string& s) {
-  char* p = static_cast<char*>(std::malloc(s.size() + 1));
-  if (!p) std::exit(2);
-  std::memcpy(p, s.data(), s.size());
-  p[s.size()] = '\0';
-  return p;
 }
 
 // Length of the text without a final multi-byte character the cap cut short; the whole
@@ -52,7 +37,7 @@ char* capture(const plat::run_files& files, int* had_nul) {
 
 static char* capture_read(std::optional<std::string> read, int* had_nul) {
   if (had_nul) *had_nul = 0;
-  if (!read) return copy_out("");
+  if (!read) return text_copy("");
   std::string text = std::move(*read);
   const bool cut = text.size() > capture_cap;
   if (cut) text.resize(capture_cap);
@@ -62,16 +47,16 @@ static char* capture_read(std::optional<std::string> read, int* had_nul) {
       if (had_nul) *had_nul = 1;
     }
   }
-  if (plat::utf8_valid(text)) return copy_out(text);
+  if (plat::utf8_valid(text)) return text_copy(text);
   if (cut) {
     size_t keep = without_cut_character(text);
     if (keep < text.size() && plat::utf8_valid(std::string_view(text).substr(0, keep))) {
       text.resize(keep);
-      return copy_out(text);
+      return text_copy(text);
     }
   }
   // What a console program prints in the local code page reaches the page as UTF-8.
-  return copy_out(plat::gb18030_to_utf8(text));
+  return text_copy(plat::gb18030_to_utf8(text));
 }
 
 int file_write(const std::string& path, const char* text) {

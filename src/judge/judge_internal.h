@@ -17,18 +17,16 @@ constexpr uint32_t compile_time_limit_cpp_ms = 30000;
 constexpr size_t command_line_units = 1544;   // the compile and run lines are cut to fit
 
 // --- execution ---
-// Runs command_line under the run or compile limits; all-zero result when it could not start.
-run_result execute(const std::string& command_line, const std::string& work_dir,
-                   const std::string& input_path, const std::string& output_path,
-                   uint32_t time_limit_ms, int compile_mode);
-// The same on the files the judge keeps open for a submission (never reopened by name).
+// Runs command_line under the run or compile limits on the files the judge keeps open for a
+// submission (never reopened by name); all-zero result when it could not start.
 run_result execute(const std::string& command_line, const std::string& work_dir,
                    plat::run_files& files, uint32_t time_limit_ms, int compile_mode);
-// A private (0700) work folder under an unguessable name in the temporary folder; false when
-// none could be made. The judge and the own-input runs both work in one.
-bool make_work_folder(std::string* dir);
-// Logs once which of the sandbox's protection layers this system lacks.
-void log_missing_layers();
+// A run that started and ended by itself with exit code 0, within every limit.
+inline bool ended_well(const run_result& r) {
+  return r.started && !r.timed_out && !r.output_limited && r.exit_code == 0;
+}
+// What a run came to, as the page names it; clean_exit names a run that ended well.
+const char* run_status(const run_result& r, const char* clean_exit);
 // A child's output as UTF-8 (malloc'ed, never nullptr; "" when unreadable), at most 65,536
 // bytes; NUL bytes become '?' and set *had_nul (when given). Text that is not UTF-8 is read as
 // the system's console code page; a character cut by the cap is dropped.
@@ -61,18 +59,6 @@ void compile_failure_advice(text_buffer* list, int* count, bool cpp, const run_r
                             const char* code);
 void result_advice(text_buffer* list, int* count, bool cpp, const judge_counters& c,
                    const char* diagnostics, const char* code);
-
-// --- languages, shared by the judge and the run-only mode ---
-struct judge_language {
-  const char* label;          // in the log
-  const char* compiler_name;  // in the log
-  const std::string* compiler;
-  const char* source_name;
-  uint32_t compile_ms;
-  const char* arguments;      // after the quoted compiler path and one blank
-  const char* missing_message;
-};
-const judge_language& judge_language_for(bool cpp);
 
 // --- progress of the running submission (progress.cpp) ---
 #include <atomic>

@@ -5,8 +5,6 @@
 #include "judge/judge.h"
 #include "judge/judge_internal.h"
 
-extern std::atomic<int> judging;
-
 std::atomic<int> judge_running_case{0};  // 0 while compiling, else the case being run
 std::atomic<int> judge_case_total{0};
 std::atomic<int> judge_stop_requested{0};

@@ -11,8 +11,7 @@ extern std::string log_dir;  // app_root joined with "logs"
 void log_init();
 // level is "I", "W" or "E". No-op while logging is off. Any thread.
 void log_write(const char* level, const char* format, ...) __attribute__((format(printf, 2, 3)));
-// One line made of text and a path or other system text (UTF-8 here; kept for the Windows
-// call sites that hold UTF-16, which convert before calling).
+// One line: text followed by a path or other system text (UTF-8, as every text here).
 void log_wide(const char* level, const char* text, const std::string& wide);
 // Closing banner with reason, then logging off.
 void log_shutdown(const char* reason);

@@ -22,7 +22,7 @@ constexpr uint32_t run_killed_exit_code = 1;
 // Exit code reported for a process still alive after the final wait (what Windows reports).
 constexpr uint32_t run_still_active_code = 259;
 
-// What one limited run did. All five are 0 when the process was not started.
+// What one limited run did. The first five are 0 when the process was not started.
 struct run_result {
   uint32_t timed_out;       // 1: killed because the wall-clock limit passed
   uint32_t output_limited;  // 1: the output file grew over run_output_limit
@@ -30,18 +30,11 @@ struct run_result {
   uint32_t exit_code;       // its exit code; 1 when killed by the sandbox or over the output
                             // limit (whatever it did after); 128 + signal on Linux
   uint32_t elapsed_ms;      // wall-clock time from its start to the end of the final wait
+  // Not started: the step of the launch that failed (a system call's name) and the system's
+  // error number (errno; GetLastError on Windows), for the log. nullptr and 0 otherwise.
+  const char* failed_step;
+  uint32_t failed_error;
 };
-
-// Starts command_line (first token: the program, usually a quoted full path; the rest split by
-// the Windows C runtime's rules) in work_dir, with standard input from input_path and standard
-// output and error both into output_path (created or truncated), and watches it against a
-// wall-clock limit of time_limit_ms and the output limit. compile_mode admits the compiler's own
-// helper processes and 512 MiB each; run mode admits exactly one process with 128 MiB.
-// Whatever the process started is gone when this returns. Never throws; a failure to start
-// gives the all-zero result.
-run_result process_run_limited(const std::string& command_line, const std::string& work_dir,
-                               const std::string& input_path, const std::string& output_path,
-                               uint32_t time_limit_ms, bool compile_mode);
 
 // The two files a submission's runs read and write, made once by the judge and kept open for
 // the whole submission. A program that replaces their names (links, FIFOs, junctions, renames)
@@ -81,8 +74,14 @@ class run_files {
                                         uint32_t, bool);
 };
 
-// process_run_limited on the kept files: the output is emptied before the run; the child gets
-// descriptions of its own (its flags, offsets and locks die with it).
+// Starts command_line (first token: the program, usually a quoted full path; the rest split by
+// the Windows C runtime's rules) in work_dir, with standard input from the kept input file and
+// standard output and error both into the kept output file (emptied first; the child gets
+// descriptions of its own, so its flags, offsets and locks die with it), and watches it against
+// a wall-clock limit of time_limit_ms and the output limit. compile_mode admits the compiler's
+// own helper processes and 512 MiB each; run mode admits exactly one process with 128 MiB.
+// Whatever the process started is gone when this returns. Never throws; a failure to start
+// gives the all-zero result.
 run_result process_run_limited(const std::string& command_line, const std::string& work_dir,
                                run_files& files, uint32_t time_limit_ms, bool compile_mode);
 

@@ -72,15 +72,6 @@ struct id_table {
   }
 };
 
-// A message that cannot be allocated must never read as "valid" (nullptr): without memory
-// for a few bytes the program ends as it does everywhere else.
-char* copy_message(const char* message) {
-  size_t n = std::strlen(message) + 1;
-  char* out = static_cast<char*>(std::malloc(n));
-  if (!out) out_of_memory();
-  std::memcpy(out, message, n);
-  return out;
-}
 
 bool is_type(const json_doc* doc, int index, char type) {
   return index >= 0 && index < doc->count && doc->tokens[index].type == type;
@@ -191,21 +182,21 @@ int field_length(const json_doc* doc, int object_index, const char* key, int min
 
 char* bank_validate(const char* text) {
   json_doc doc;
-  if (!text || !json_parse(&doc, text)) return copy_message(msg_json);
+  if (!text || !json_parse(&doc, text)) return text_copy(msg_json);
 
   int questions = j_get(&doc, 0, "questions");
   int version = j_get(&doc, 0, "version");
   if (!is_type(&doc, version, 'p') || j_int(&doc, version, 0) != 1 ||
       !is_type(&doc, questions, 'a') || doc.tokens[questions].size < 1 ||
       doc.tokens[questions].size > bank_max_questions)
-    return copy_message(msg_version);
+    return text_copy(msg_version);
 
   std::unique_ptr<id_table> seen(new (std::nothrow) id_table());
   if (!seen) out_of_memory();
   int q = questions + 1;
   for (int i = 0; i < doc.tokens[questions].size; ++i, q = doc.tokens[q].next) {
     cstr id;
-    if (const char* message = check_question(&doc, q, *seen, id)) return copy_message(message);
+    if (const char* message = check_question(&doc, q, *seen, id)) return text_copy(message);
     seen->add(id.get());
   }
   return nullptr;

@@ -24,15 +24,27 @@ def environment(tmp_path, name):
 
 def fake_browser(tmp_path):
     """A 'chromium' first on PATH that reads the page it is given into a file, as a browser
-    reads it; returns (env additions, path of what it read)."""
+    reads it, and notes each launch as one line in the file's ".launches" (then "done" when it
+    is through); returns (env additions, path of what it read)."""
     bin_dir = tmp_path / "bin"
     bin_dir.mkdir()
     seen = tmp_path / "browser-read.html"
     script = bin_dir / "chromium"
-    script.write_text('#!/bin/sh\nPATH=/usr/bin:/bin\nfor a; do case "$a" in --app=file://*)\n'
-                      '  cat "${a#--app=file://}" > "$SEEN.part" && mv "$SEEN.part" "$SEEN";; esac; done\n')
+    script.write_text('#!/bin/sh\nPATH=/usr/bin:/bin\necho launch >> "$SEEN.launches"\n'
+                      'for a; do case "$a" in --app=file://*)\n'
+                      '  cat "${a#--app=file://}" > "$SEEN.part" && mv "$SEEN.part" "$SEEN";; esac; done\n'
+                      'echo done >> "$SEEN.launches"\n')
     script.chmod(0o755)
     return {"PATH": f"{bin_dir}:{os.environ.get('PATH', '/usr/bin:/bin')}", "SEEN": str(seen)}, seen
+
+
+def launches(seen):
+    """What the stand-in browser noted, once every launch of it has come to its end."""
+    notes = seen.with_name(seen.name + ".launches")
+    lines = lambda: notes.read_text().split() if notes.exists() else []
+    tv.wait_for(lambda: lines() and lines().count("launch") == lines().count("done"),
+                what="every browser launch to finish")
+    return lines().count("launch")
 
 
 def read_page(seen):
@@ -89,6 +101,7 @@ def test_second_browser_start_leaves_no_redirect_page(start_tavrin, tmp_path):
     assert done.returncode == 0
     page = read_page(seen)
     assert first.token in page  # the browser got the running instance's start URL
+    assert launches(seen) == 1  # once: a second launch would remove the first one's page
     assert list(runtime.iterdir()) == []  # and the page with the token is gone
     assert first.log().count(SECOND) == 1
 

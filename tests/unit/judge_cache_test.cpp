@@ -2,6 +2,8 @@
 // compile misses, damaged or altered entries are rebuilt, the bounds hold and racing compiles
 // leave whole entries.
 #include <gtest/gtest.h>
+
+#include "support.h"
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -21,13 +23,13 @@
 #include "json/text_buffer.h"
 #include "judge/compile_cache.h"
 #include "judge/judge.h"
+#include "judge/judge_internal.h"
 #include "log/log.h"
 #include "platform/fs.h"
 #include "platform/proc.h"
 #include "platform/sys.h"
 #include "store/store.h"
 
-extern std::atomic<int> judging;
 
 namespace fs = std::filesystem;
 
@@ -35,13 +37,6 @@ namespace {
 
 const bool windows_lane = plat::path_sep == '\\';
 const char* const hit_line = "编译结果取自缓存";
-
-std::string slurp(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  std::stringstream s;
-  s << f.rdbuf();
-  return s.str();
-}
 
 void spill(const std::string& path, const std::string& bytes) {
   std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
@@ -362,18 +357,19 @@ TEST_F(CacheTest, RacingCompilesLeaveWholeEntries) {
   std::vector<std::thread> threads;
   std::atomic<int> ready{0};
   std::vector<compile_outcome> outcomes(racers);
+  std::vector<plat::run_files> files(racers);
   const std::string code = program("raced");
   for (int k = 0; k < racers; ++k) {
     threads.emplace_back([&, k] {
       const std::string dir = temp + "/race-" + std::to_string(k);
       fs::create_directories(dir);
       spill(dir + "/solution.c", code);
-      spill(dir + "/stdin.txt", "");
+      EXPECT_TRUE(files[k].create(dir + "/stdin.txt", dir + "/output.txt")) << k;
       ready.fetch_add(1);
       while (ready.load() < racers) std::this_thread::yield();
       outcomes[k] = compile_with_cache(
           gcc_path, "\"" + gcc_path + "\" -std=c99 -Wall solution.c -o solution.exe", code.c_str(),
-          dir, dir + "/solution.exe", nullptr, dir + "/stdin.txt", dir + "/output.txt", 20000);
+          dir, dir + "/solution.exe", files[k], 20000);
     });
   }
   for (auto& t : threads) t.join();
@@ -383,10 +379,11 @@ TEST_F(CacheTest, RacingCompilesLeaveWholeEntries) {
     EXPECT_EQ(outcomes[k].result.started, 1u) << k;
     EXPECT_NE(std::string(outcomes[k].diagnostics).find("unused"), std::string::npos) << k;
     std::free(outcomes[k].diagnostics);
-    const plat::run_result r = plat::process_run_limited("\"" + dir + "/solution.exe\"", dir,
-                                                 dir + "/stdin.txt", dir + "/output.txt", 5000, false);
+    const plat::run_result r =
+        plat::process_run_limited("\"" + dir + "/solution.exe\"", dir, files[k], 5000, false);
     EXPECT_EQ(r.exit_code, 0u) << k;
-    EXPECT_EQ(slurp(dir + "/output.txt"), "raced\n") << k;
+    EXPECT_EQ(files[k].output_head(100).value_or(""), "raced\n") << k;
+    files[k].close();
     fs::remove_all(dir);
   }
   // Every entry left is whole: each one reads back without a complaint.

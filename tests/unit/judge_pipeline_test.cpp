@@ -1,6 +1,8 @@
 // The whole judge on real code with the real compiler: verdicts, hostile programs, clean-up.
 #include <gtest/gtest.h>
 
+#include "support.h"
+
 #include <atomic>
 #include <cstdlib>
 #include <filesystem>
@@ -12,26 +14,19 @@
 #include "json/json.h"
 #include "json/text_buffer.h"
 #include "judge/judge.h"
+#include "judge/judge_internal.h"
 #include "log/log.h"
 #include "platform/fs.h"
 #include "platform/proc.h"
 #include "platform/sys.h"
 #include "store/store.h"
 
-extern std::atomic<int> judging;
 
 namespace fs = std::filesystem;
 
 namespace {
 
 const bool windows_lane = plat::path_sep == '\\';
-
-std::string slurp(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  std::stringstream s;
-  s << f.rdbuf();
-  return s.str();
-}
 
 std::string fixture(const std::string& name) {
   return slurp(std::string(TAVRIN_SOURCE_DIR) + "/tests/fixtures/judge/" + name);
@@ -349,6 +344,19 @@ TEST_F(JudgeTest, MissingCompilerAndBusyFlag) {
   EXPECT_EQ(judge(request("hello", "x")).error(), "已有代码正在评测，请等待本次完成。");
   EXPECT_EQ(judging.load(), 1);  // the refused request leaves the flag alone
   judging = 0;
+}
+
+// A compiler that is there but cannot be started: the learner gets the compile error, the log
+// says which step of the launch failed and why.
+TEST_F(JudgeTest, CompilerThatCannotStartIsLogged) {
+  const std::string saved = gcc_path;
+  gcc_path = root + "/not-a-compiler.exe";
+  ASSERT_TRUE(plat::file_write(gcc_path, "just text"));
+  verdict v = judge(request("hello", "int main(void){return 0;}"));
+  gcc_path = saved;
+  EXPECT_EQ(v.status(), "compile_error");
+  EXPECT_NE(log_text_now().find("评测 hello | 编译器未能启动：execve 失败（错误 13）"),
+            std::string::npos);
 }
 
 TEST_F(JudgeTest, FirstThreeFailuresAreLogged) {

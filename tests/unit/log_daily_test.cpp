@@ -1,6 +1,8 @@
 // The daily log: file per day with BOM, line format and cut, roll-over, clean-up, banners.
 #include <gtest/gtest.h>
 
+#include "support.h"
+
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -31,12 +33,6 @@ constexpr int64_t day_units = 864000000000LL;
 const std::string bom = "\xEF\xBB\xBF";
 
 // Read beside the open log (the store's reader refuses files open for writing on Windows).
-std::string slurp(const std::string& path) {
-  std::ifstream in(fs::u8path(path), std::ios::binary);
-  if (!in) return "<missing>";
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 std::vector<std::string> lines_of(const std::string& text) {
   std::vector<std::string> out;
   size_t pos = text.compare(0, 3, bom) == 0 ? 3 : 0;

@@ -163,8 +163,8 @@ instance_state instance_lock(uint32_t, const std::string& data_dir) {
 // process that creates a new one both believe they own the folder.
 void instance_release() {
   if (lock_fd < 0) return;
-  if (ftruncate(lock_fd, 0) != 0) {
-  }
+  // Emptied so a reader finds no owner's pid; a lock file that keeps it is still unlocked.
+  (void)!ftruncate(lock_fd, 0);
   lock_byte(lock_fd, F_SETLK, F_UNLCK, 1);
   lock_byte(lock_fd, F_OFD_SETLK, F_UNLCK, 0);
   close(lock_fd);

@@ -52,11 +52,21 @@ std::string resolve_program(const std::string& name) {
   return name;
 }
 
+// The result of a run that never started, saying where and why.
+run_result not_started(const char* step, int error) {
+  run_result r{};
+  r.failed_step = step;
+  r.failed_error = uint32_t(error);
+  return r;
+}
+
 constexpr size_t child_stack_size = 64 * 1024;
 
-// Starts the child; its pid (and pidfd) on success, -1 when it never reached its program.
-pid_t spawn(sandbox::child_plan& plan, int* pidfd) {
+// Starts the child; its pid (and pidfd) on success, -1 when it never reached its program (then
+// *failed_step names the step, errno tells why).
+pid_t spawn(sandbox::child_plan& plan, int* pidfd, const char** failed_step) {
   int status[2];
+  *failed_step = "pipe2";
   if (pipe2(status, O_CLOEXEC) != 0) return -1;
   plan.status_fd = status[1];
   // The child's stack until its exec, one per thread and kept: this thread waits (vfork) while
@@ -73,8 +83,11 @@ pid_t spawn(sandbox::child_plan& plan, int* pidfd) {
     void* fresh = mmap(nullptr, child_stack_size, PROT_READ | PROT_WRITE,
                        MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK, -1, 0);
     if (fresh == MAP_FAILED) {
+      const int why = errno;
       close(status[0]);
       close(status[1]);
+      *failed_step = "mmap";
+      errno = why;
       return -1;
     }
     kept.at = fresh;
@@ -95,6 +108,7 @@ pid_t spawn(sandbox::child_plan& plan, int* pidfd) {
   while (got < 0 && errno == EINTR);
   close(status[0]);
   if (pid < 0) {
+    *failed_step = "clone";
     errno = clone_error;
     return -1;
   }
@@ -103,6 +117,7 @@ pid_t spawn(sandbox::child_plan& plan, int* pidfd) {
     waitid(P_PID, pid, &info, WEXITED);
     close(*pidfd);
     *pidfd = -1;
+    *failed_step = sandbox::child_step_name(report.step);
     errno = report.error;
     return -1;
   }
@@ -202,23 +217,6 @@ bool give_work_dir(const std::string& work_dir, uid_t id) {
   if (dir.fd < 0 || fstat(dir.fd, &st) != 0) return false;
   if (st.st_uid == id) return true;
   return fchown(dir.fd, id, id) == 0;
-}
-
-// Opens a file the caller names for a child: never through a link, never blocking on a FIFO,
-// and only when it is a regular file.
-int open_regular(const char* path, int flags, mode_t mode = 0) {
-  int fd = open(path, flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, mode);
-  if (fd < 0) return -1;
-  struct stat st;
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    close(fd);
-    errno = EINVAL;
-    return -1;
-  }
-  // Back to blocking reads and writes for the child.
-  int fl = fcntl(fd, F_GETFL);
-  if (fl >= 0) fcntl(fd, F_SETFL, fl & ~O_NONBLOCK);
-  return fd;
 }
 
 // A description of its own on a file the judge holds open: through the descriptor's magic link,
@@ -371,26 +369,17 @@ run_result run_on(const std::string& command_line, const std::string& work_dir, 
                   int out_fd, uint32_t time_limit_ms, bool compile_mode) {
   launch l;
   if (!prepare_launch(l, command_line, work_dir, in_fd, out_fd, time_limit_ms, compile_mode))
-    return run_result{};
+    return not_started("command line", EINVAL);
   subreaper_scope reaper(compile_mode);
   const uint32_t start = tick_ms();
   fd_owner pidfd;
-  pid_t pid = spawn(l.plan, &pidfd.fd);
-  if (pid < 0) return run_result{};
+  const char* failed_step = nullptr;
+  pid_t pid = spawn(l.plan, &pidfd.fd, &failed_step);
+  if (pid < 0) return not_started(failed_step, errno);
   return watch(pid, pidfd.fd, out_fd, start, time_limit_ms);
 }
 
 }  // namespace
-
-run_result process_run_limited(const std::string& command_line, const std::string& work_dir,
-                               const std::string& input_path, const std::string& output_path,
-                               uint32_t time_limit_ms, bool compile_mode) {
-  fd_owner in{open_regular(input_path.c_str(), O_RDONLY)};
-  fd_owner out{open_regular(output_path.c_str(), O_WRONLY | O_CREAT, 0600)};
-  if (in.fd < 0 || out.fd < 0) return run_result{};
-  if (ftruncate(out.fd, 0) != 0) return run_result{};
-  return run_on(command_line, work_dir, in.fd, out.fd, time_limit_ms, compile_mode);
-}
 
 // The next run of a submission, set up while the current one runs. A thread of its own starts
 // each child and stays blocked in the clone (vfork) until the child has made its exec: the
@@ -413,6 +402,7 @@ struct run_files::ahead {
   pid_t pid = -1;
   int pidfd = -1;
   int error = 0;
+  const char* failed_step = nullptr;
 
   ahead() {
     starter = std::thread([this] {
@@ -423,12 +413,14 @@ struct run_files::ahead {
         job = false;
         lock.unlock();
         int fd = -1;
-        pid_t started = spawn(l.plan, &fd);
+        const char* step = nullptr;
+        pid_t started = spawn(l.plan, &fd, &step);
         const int why = errno;
         lock.lock();
         pid = started;
         pidfd = fd;
         error = why;
+        failed_step = step;
         done = true;
         cv.notify_all();
       }
@@ -594,12 +586,12 @@ std::optional<std::string> run_files::output_head(uint64_t cap) const {
 
 run_result process_run_limited(const std::string& command_line, const std::string& work_dir,
                                run_files& files, uint32_t time_limit_ms, bool compile_mode) {
-  if (!files.ready()) return run_result{};
+  if (!files.ready()) return not_started("run files", EBADF);
   const int in_kept = int(files.run_input_ >= 0 ? files.run_input_ : files.input_);
   const int out_kept = int(files.run_output_ >= 0 ? files.run_output_ : files.output_);
   if (ftruncate(out_kept, 0) != 0 || lseek(out_kept, 0, SEEK_SET) < 0 ||
       lseek(in_kept, 0, SEEK_SET) < 0)
-    return run_result{};
+    return not_started("ftruncate", errno);
   if (!compile_mode && files.runs_expected_ > 0) {
     --files.runs_expected_;
     // A helper only when a run follows this one: a single run has nothing to set up ahead.
@@ -621,10 +613,11 @@ run_result process_run_limited(const std::string& command_line, const std::strin
         const uint32_t start = tick_ms();
         fd_owner pidfd;
         pid_t pid = a->release(true, &pidfd.fd);
+        const int why = errno;
         fd_owner out{a->out_fd};
         ::close(a->in_fd);
         a->in_fd = a->out_fd = -1;
-        if (pid < 0) return run_result{};
+        if (pid < 0) return not_started(a->failed_step, why);
         if (files.runs_expected_ > 0)
           a->prepare(command_line, work_dir, time_limit_ms, in_kept, out_kept);
         return watch(pid, pidfd.fd, out.fd, start, time_limit_ms);
@@ -633,7 +626,7 @@ run_result process_run_limited(const std::string& command_line, const std::strin
   }
   fd_owner in{reopen_own(in_kept, O_RDONLY)};
   fd_owner out{reopen_own(out_kept, O_WRONLY)};
-  if (in.fd < 0 || out.fd < 0) return run_result{};
+  if (in.fd < 0 || out.fd < 0) return not_started("open(/proc/self/fd)", errno);
   return run_on(command_line, work_dir, in.fd, out.fd, time_limit_ms, compile_mode);
 }
 

@@ -429,6 +429,9 @@ namespace {
 
 enum step { step_signals = 1, step_group, step_parent_death, step_limits, step_fds, step_dir,
             step_no_new_privs, step_seccomp, step_exec, step_user, step_let_go };
+const char* const step_names[] = {"?", "sigaction", "setsid", "prctl(PR_SET_PDEATHSIG)",
+                                  "setrlimit", "dup2", "chdir", "prctl(PR_SET_NO_NEW_PRIVS)",
+                                  "seccomp", "execve", "setresuid", "read(go)"};
 
 [[noreturn]] void fail(const child_plan* p, int which) {
   child_failure report{which, errno};
@@ -609,6 +612,10 @@ bool setup_seccomp(const child_plan* p) {
 }
 
 }  // namespace
+
+const char* child_step_name(int step) {
+  return step > 0 && size_t(step) < std::size(step_names) ? step_names[step] : "?";
+}
 
 int child_main(void* arg) {
   child_plan* p = static_cast<child_plan*>(arg);

@@ -46,6 +46,9 @@ struct child_failure {
   int error;
 };
 
+// The name of a child_failure's step, for the log.
+const char* child_step_name(int step);
+
 // The child's side of the clone: set-up steps, then exec. Never returns.
 int child_main(void* plan);
 

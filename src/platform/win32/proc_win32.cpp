@@ -14,6 +14,14 @@ using win::widen;
 
 namespace {
 
+// The result of a run that never started: the call that failed and its error.
+run_result not_started(const char* call) {
+  run_result r{};
+  r.failed_step = call;
+  r.failed_error = GetLastError();
+  return r;
+}
+
 // The process environment with TMP and TEMP pointing at folder, as a CreateProcessW block.
 // A compiler killed mid-way leaves its scratch files behind: they then stay in the work folder,
 // which the judge removes, rather than in the user's temporary folder.
@@ -38,9 +46,8 @@ std::vector<wchar_t> environment_with_temp(const std::wstring& folder) {
 // One limited run with the given (inheritable) standard handles.
 run_result run_with(const std::string& command_line, const std::string& work_dir, HANDLE in,
                     HANDLE out, uint32_t time_limit_ms, bool compile_mode) {
-  run_result r{};
   handle_guard job(CreateJobObjectW(nullptr, nullptr));
-  if (!job.valid()) return r;
+  if (!job.valid()) return not_started("CreateJobObject");
   JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
   limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE |
                                             JOB_OBJECT_LIMIT_PROCESS_MEMORY |
@@ -48,7 +55,7 @@ run_result run_with(const std::string& command_line, const std::string& work_dir
   limits.BasicLimitInformation.ActiveProcessLimit = compile_mode ? 12 : 1;
   limits.ProcessMemoryLimit = SIZE_T(compile_mode ? compile_memory_limit : run_memory_limit);
   if (!SetInformationJobObject(job.h, JobObjectExtendedLimitInformation, &limits, sizeof limits))
-    return r;
+    return not_started("SetInformationJobObject");
 
   std::wstring line = widen(command_line);
   std::vector<wchar_t> writable(line.begin(), line.end());
@@ -66,14 +73,16 @@ run_result run_with(const std::string& command_line, const std::string& work_dir
   if (!CreateProcessW(nullptr, writable.data(), nullptr, nullptr, TRUE,
                       CREATE_SUSPENDED | CREATE_NO_WINDOW | CREATE_UNICODE_ENVIRONMENT,
                       compile_mode ? environment.data() : nullptr, dir.c_str(), &si, &pi))
-    return r;
+    return not_started("CreateProcess");
   handle_guard process(pi.hProcess);
   handle_guard thread(pi.hThread);
   if (!AssignProcessToJobObject(job.h, pi.hProcess)) {
+    const run_result failed = not_started("AssignProcessToJobObject");
     TerminateProcess(pi.hProcess, run_killed_exit_code);
-    return r;
+    return failed;
   }
 
+  run_result r{};
   r.started = 1;
   const DWORD start = GetTickCount();
   ResumeThread(pi.hThread);
@@ -111,20 +120,6 @@ run_result run_with(const std::string& command_line, const std::string& work_dir
 }
 
 }  // namespace
-
-run_result process_run_limited(const std::string& command_line, const std::string& work_dir,
-                               const std::string& input_path, const std::string& output_path,
-                               uint32_t time_limit_ms, bool compile_mode) {
-  SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-  // Both opens come before either is looked at.
-  handle_guard in(CreateFileW(widen(input_path).c_str(), GENERIC_READ, FILE_SHARE_READ, &inherit,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  handle_guard out(CreateFileW(widen(output_path).c_str(), GENERIC_WRITE,
-                               FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, CREATE_ALWAYS,
-                               FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!in.valid() || !out.valid()) return run_result{};
-  return run_with(command_line, work_dir, in.h, out.h, time_limit_ms, compile_mode);
-}
 
 // The kept files: opened once, shared for reading and writing but never for deletion, so that
 // while the judge holds them a program can neither delete nor rename them (nor put a hard link
@@ -215,13 +210,17 @@ std::optional<std::string> run_files::output_head(uint64_t cap) const {
 
 run_result process_run_limited(const std::string& command_line, const std::string& work_dir,
                                run_files& files, uint32_t time_limit_ms, bool compile_mode) {
-  if (!files.ready()) return run_result{};
+  if (!files.ready()) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return not_started("run files");
+  }
   HANDLE in_kept = reinterpret_cast<HANDLE>(files.input_handle());
   HANDLE out_kept = reinterpret_cast<HANDLE>(files.output_handle());
-  if (!rewind_and_cut(out_kept, true) || !rewind_and_cut(in_kept, false)) return run_result{};
+  if (!rewind_and_cut(out_kept, true) || !rewind_and_cut(in_kept, false))
+    return not_started("SetEndOfFile");
   handle_guard in(for_child(in_kept, GENERIC_READ));
   handle_guard out(for_child(out_kept, GENERIC_WRITE));
-  if (!in.valid() || !out.valid()) return run_result{};
+  if (!in.valid() || !out.valid()) return not_started("DuplicateHandle");
   return run_with(command_line, work_dir, in.h, out.h, time_limit_ms, compile_mode);
 }
 
