@@ -30,7 +30,8 @@ struct run_request {
 
   ~run_request() {
     files.close();
-    if (work_dir_made) plat::dir_delete_tree(work_dir);
+    if (work_dir_made && !plat::work_folder_remove(work_dir))
+      log_write("W", "评测目录未能完全删除：%s", work_dir.c_str());
     b_free(&answer);
   }
 };

@@ -30,6 +30,7 @@ plat::append_file* log_file = nullptr;
 int32_t log_day = 0;
 std::atomic<bool> log_ready{false};
 std::mutex log_lock;
+std::string log_secret_text;  // under log_lock
 
 int32_t day_key(const plat::local_time& t) { return t.year * 10000 + t.month * 100 + t.day; }
 
@@ -78,12 +79,28 @@ void write_line(const char* level, const char* format, va_list args) {
   int m = std::vsnprintf(line + n, static_cast<size_t>(log_line_max + 1 - n), format, args);
   if (m < 0) m = 0;
   int len = n + m > log_line_max ? log_line_max : n + m;
+  if (!log_secret_text.empty()) {
+    line[len] = '\0';
+    // Cut before the secret, and before any start of it the line's end may have cut off.
+    const char* at = std::strstr(line + n, log_secret_text.c_str());
+    if (at) len = int(at - line);
+    for (int tail = 8; tail < int(log_secret_text.size()) && tail <= len - n; ++tail)
+      if (std::memcmp(line + len - tail, log_secret_text.data(), size_t(tail)) == 0) {
+        len -= tail;
+        break;
+      }
+  }
   line[len] = '\r';
   line[len + 1] = '\n';
   plat::append_write(log_file, line, static_cast<size_t>(len + 2));
 }
 
 }  // namespace
+
+void log_secret(const std::string& secret) {
+  std::lock_guard<std::mutex> hold(log_lock);
+  log_secret_text = secret;
+}
 
 std::string log_name(int32_t key) {
   char name[64];

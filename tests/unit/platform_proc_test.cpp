@@ -1,6 +1,11 @@
 // Limited child processes: real programs built with a real compiler, run under the limits.
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include <sys/syscall.h>
+#include <unistd.h>
+#endif
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -137,8 +142,13 @@ class ProcTest : public ::testing::Test {
   }
   std::string input() const { return dir + plat::path_sep + "in.txt"; }
   std::string output() const { return dir + plat::path_sep + "out.txt"; }
+  // A program runs from its work folder, as the judge's do (outside it, the sandbox lets a
+  // program read only the system's folders).
   std::string helper(const std::string& name) const {
-    return "\"" + bin + plat::path_sep + name + ".exe\"";
+    const std::string copy = dir + plat::path_sep + name + ".exe";
+    if (!plat::path_exists(copy))
+      fs::copy_file(fs::u8path(bin + plat::path_sep + name + ".exe"), fs::u8path(copy));
+    return "\"" + copy + "\"";
   }
   run_result run(const std::string& line, uint32_t limit = 5000, bool compile = false) {
     return plat::process_run_limited(line, dir, input(), output(), limit, compile);
@@ -291,7 +301,13 @@ TEST_F(ProcTest, RunModeConfinesTheProgram) {
   while (lines >> key >> value) answer[key] = value;
   // Writing outside the work folder is refused where the kernel has Landlock; sockets are
   // refused by the seccomp filter everywhere.
-  const int abi = answer["landlock_abi"];
+  // The kernel's Landlock version, asked here: the program itself is refused the question.
+#ifdef SYS_landlock_create_ruleset
+  const long asked = syscall(SYS_landlock_create_ruleset, nullptr, 0, 1u);
+  const int abi = asked > 0 ? int(asked) : 0;
+#else
+  const int abi = 0;
+#endif
   answer.erase("landlock_abi");
   std::map<std::string, int> expected = {
       {"thread", 0},      {"fork", 1 /* EPERM */}, {"vfork", 1}, {"kill_all", 1},

@@ -13,6 +13,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
@@ -242,6 +243,21 @@ int reopen_own(int fd, int flags) {
   return copy;
 }
 
+// The folder tree a compiler comes from (its bin folder's parent), to be read by the compile:
+// the system's folders are readable anyway, a toolchain beside the program is not.
+std::string toolchain_of(const std::string& program) {
+  char* real = realpath(program.c_str(), nullptr);
+  if (!real) return {};
+  std::string path = real;
+  std::free(real);
+  for (int up = 0; up < 2; ++up) {
+    const size_t cut = path.rfind('/');
+    if (cut == std::string::npos || cut == 0) return {};
+    path.resize(cut);
+  }
+  return path;
+}
+
 // Everything a child's plan points to, kept alive until the child has made its exec: the
 // child shares our memory until then and must not allocate.
 struct launch {
@@ -251,6 +267,7 @@ struct launch {
   std::vector<std::string> env_text;
   std::vector<char*> envp;
   sandbox::filter seccomp;  // a copy per child: the child writes its own pid into it
+  std::string toolchain;    // the compiler's own folder tree, readable for the compile
   sandbox::child_plan plan{};
 };
 
@@ -281,8 +298,12 @@ bool prepare_launch(launch& l, const std::string& command_line, const std::strin
 
   // Built once per mode; each child gets a copy to fill in its own pid.
   static const sandbox::filter run_filter = sandbox::build_filter(false);
+  static const sandbox::filter run_filter_folders = sandbox::build_filter(false, true);
   static const sandbox::filter compile_filter = sandbox::build_filter(true);
-  l.seccomp = compile_mode ? compile_filter : run_filter;
+  const bool folders = !compile_mode && work_folder_is_bounded(work_dir);
+  l.seccomp = compile_mode ? compile_filter : folders ? run_filter_folders : run_filter;
+  l.toolchain.clear();
+  if (compile_mode) l.toolchain = toolchain_of(l.program);
   sandbox::child_plan& plan = l.plan;
   plan = sandbox::child_plan{};
   plan.program = l.program.c_str();
@@ -298,8 +319,11 @@ bool prepare_launch(launch& l, const std::string& command_line, const std::strin
   plan.cpu_count = cpu_count();
   plan.seccomp = &l.seccomp;
   plan.landlock_abi = landlock_abi();
+  plan.toolchain = l.toolchain.empty() ? nullptr : l.toolchain.c_str();
+  plan.folders = folders;
+  // The compile too: under root's own id it could read (and #include) any of root's files.
   plan.run_user = uid_t(-1);
-  if (!compile_mode && run_user_id() != uid_t(-1) && give_work_dir(work_dir, run_user_id()))
+  if (run_user_id() != uid_t(-1) && give_work_dir(work_dir, run_user_id()))
     plan.run_user = run_user_id();
   return true;
 }
