@@ -310,7 +310,9 @@ bool prepare_launch(launch& l, const std::string& command_line, const std::strin
   l.envp.clear();
   for (char** e = environ; *e; ++e)
     if (!compile_mode || std::strncmp(*e, "TMPDIR=", 7) != 0) l.env_text.emplace_back(*e);
-  if (compile_mode) l.env_text.push_back("TMPDIR=" + work_dir);
+  // Named from inside (the compile starts there): under a user id of its own the compiler may
+  // not be able to walk the path to the folder (a private TMPDIR).
+  if (compile_mode) l.env_text.push_back("TMPDIR=.");
   for (auto& e : l.env_text) l.envp.push_back(e.data());
   l.envp.push_back(nullptr);
 
