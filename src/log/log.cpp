@@ -1,5 +1,6 @@
 #include "log/log.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdarg>
 #include <cstdio>
@@ -81,10 +82,13 @@ void write_line(const char* level, const char* format, va_list args) {
   int len = n + m > log_line_max ? log_line_max : n + m;
   if (!log_secret_text.empty()) {
     line[len] = '\0';
-    // Cut before the secret, and before any start of it the line's end may have cut off.
+    // Cut before the secret, and, where the length limit cut the line, before any start of it
+    // left at the end.
     const char* at = std::strstr(line + n, log_secret_text.c_str());
     if (at) len = int(at - line);
-    for (int tail = 8; tail < int(log_secret_text.size()) && tail <= len - n; ++tail)
+    const bool cut_short = n + m > log_line_max;
+    const int longest = std::min(int(log_secret_text.size()) - 1, len - n);
+    for (int tail = longest; cut_short && tail >= 8; --tail)  // the longest start that fits
       if (std::memcmp(line + len - tail, log_secret_text.data(), size_t(tail)) == 0) {
         len -= tail;
         break;
