@@ -168,6 +168,7 @@ int app_main() {
     log_write("E", "无法生成会话密钥（CryptGenRandom 失败）");
     return 1;
   }
+  log_secret(token);
   std::string url = "http://" + host_value + "/#token=" + token;
   plat::write_private_file(store_path("session.txt"), url);
   plat::announce_url(url);

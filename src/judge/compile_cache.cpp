@@ -159,7 +159,9 @@ void compile_cache_configure(const compile_cache_limits& l) {
 
 void compile_cache_end() {
   std::lock_guard<std::mutex> hold(state_lock);
-  if (own_folder) plat::dir_delete_tree(chosen_folder);
+  // Entries are sealed with this run's key: no later run can use them, so the folder goes
+  // (the usual name too; another running copy that shares it only recompiles).
+  if (!chosen_folder.empty() && limits.folder.empty()) plat::dir_delete_tree(chosen_folder);
   chosen_folder.clear();
   own_folder = false;
 }

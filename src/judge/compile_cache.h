@@ -13,7 +13,7 @@ struct compile_cache_limits {
 // For tests and tools; the default suits the program.
 void compile_cache_configure(const compile_cache_limits& limits);
 std::string compile_cache_folder();
-// At the orderly end: removes the folder when this run had to make one of its own.
+// At the orderly end: removes the folder this run used (its entries are of no use to a later run).
 void compile_cache_end();
 
 // The entry name for one compile, "" when the compiler file cannot be looked at (then nothing

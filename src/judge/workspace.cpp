@@ -44,7 +44,10 @@ bool make_work_folder(std::string* dir) {
     for (size_t k = 0; k < sizeof random; ++k)
       std::snprintf(name + 5 + 2 * k, 3, "%02x", unsigned(random[k]));
     *dir = path_join(temp, name);
-    if (plat::dir_create_private(*dir)) return true;
+    if (plat::dir_create_private(*dir)) {
+      plat::work_folder_bound(*dir);  // where the system allows; else the sandbox bounds it
+      return true;
+    }
   }
   return false;
 }
@@ -76,7 +79,9 @@ const char* run_status(const run_result& r, const char* clean_exit) {
 
 workspace::~workspace() {
   files_.close();  // first: Windows cannot remove a file held open
-  if (made_) plat::dir_delete_tree(dir_);
+  // Whatever the program left in its folder goes too, so no submission leaves a trace.
+  if (made_ && !plat::work_folder_remove(dir_))
+    log_write("W", "评测目录未能完全删除：%s", dir_.c_str());
 }
 
 char* workspace::open(const judge_language& lang, const char* code, std::string log_tag) {

@@ -1,5 +1,6 @@
 #include "log/log.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdarg>
 #include <cstdio>
@@ -30,6 +31,7 @@ plat::append_file* log_file = nullptr;
 int32_t log_day = 0;
 std::atomic<bool> log_ready{false};
 std::mutex log_lock;
+std::string log_secret_text;  // under log_lock
 
 int32_t day_key(const plat::local_time& t) { return t.year * 10000 + t.month * 100 + t.day; }
 
@@ -78,12 +80,31 @@ void write_line(const char* level, const char* format, va_list args) {
   int m = std::vsnprintf(line + n, static_cast<size_t>(log_line_max + 1 - n), format, args);
   if (m < 0) m = 0;
   int len = n + m > log_line_max ? log_line_max : n + m;
+  if (!log_secret_text.empty()) {
+    line[len] = '\0';
+    // Cut before the secret, and, where the length limit cut the line, before any start of it
+    // left at the end.
+    const char* at = std::strstr(line + n, log_secret_text.c_str());
+    if (at) len = int(at - line);
+    const bool cut_short = n + m > log_line_max;
+    const int longest = std::min(int(log_secret_text.size()) - 1, len - n);
+    for (int tail = longest; cut_short && tail >= 8; --tail)  // the longest start that fits
+      if (std::memcmp(line + len - tail, log_secret_text.data(), size_t(tail)) == 0) {
+        len -= tail;
+        break;
+      }
+  }
   line[len] = '\r';
   line[len + 1] = '\n';
   plat::append_write(log_file, line, static_cast<size_t>(len + 2));
 }
 
 }  // namespace
+
+void log_secret(const std::string& secret) {
+  std::lock_guard<std::mutex> hold(log_lock);
+  log_secret_text = secret;
+}
 
 std::string log_name(int32_t key) {
   char name[64];

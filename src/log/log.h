@@ -9,6 +9,8 @@ extern std::string log_dir;  // app_root joined with "logs"
 
 // Starts logging (needs app_root). Leaves logging off when today's file cannot be opened.
 void log_init();
+// A secret (the session token) no line may hold: a line is cut before it. Any thread.
+void log_secret(const std::string& secret);
 // level is "I", "W" or "E". No-op while logging is off. Any thread.
 void log_write(const char* level, const char* format, ...) __attribute__((format(printf, 2, 3)));
 // One line: text followed by a path or other system text (UTF-8, as every text here).

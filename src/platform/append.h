@@ -11,7 +11,7 @@ struct append_file;
 // Opens path for appending. A missing file is created holding first_bytes, and appears under
 // its name only with them in place: every other process that opens or creates it at the same
 // moment appends after them, never before. *created is true when this call made the file.
-// nullptr on failure.
+// nullptr on failure. On Linux the file (0600) and its folder (0700) are its user's alone.
 append_file* append_open(const std::string& path, std::string_view first_bytes, bool* created);
 // Appends the bytes with one system write, so lines of several processes never mix.
 // false on failure or a short write.

@@ -89,6 +89,15 @@ run_result process_run_limited(const std::string& command_line, const std::strin
 // e.g. "Landlock" on kernels before 5.13.
 std::string sandbox_missing_layers();
 
+// A judge's work folder, just made (empty, private): bounds what programs can put in it where
+// the system allows (Linux as root: a file system of its own of work_folder_bytes and
+// work_folder_files, mounted where only this thread and its children see it). true when
+// bounded. work_folder_remove takes it away with everything in it; false when something stays.
+constexpr uint64_t work_folder_bytes = 64ull << 20;
+constexpr uint32_t work_folder_files = 4096;
+bool work_folder_bound(const std::string& dir);
+bool work_folder_remove(const std::string& dir);
+
 // Arguments of a command line as the Windows C runtime splits them (the first token by the
 // simpler rule of CreateProcess). Quotes group blanks; 2n backslashes before a quote give n and
 // the quote acts; 2n+1 give n and a literal quote; other backslashes are literal.

@@ -56,7 +56,16 @@ CASES = [
     ("clone_flags", "sample", ONE),   # clone3 and clone flags
     ("personality", "sample", ONE),
     ("sysv_ipc", "sample", ONE),      # shared memory, message queues
+    ("read_outside", "sample", ONE),  # terminals, session file, logs, home, the temporary folder
+    ("inode_flags", "sample", ONE),   # FS_IOC_SETFLAGS/SETVERSION/FSSETXATTR, file_setattr
+    ("folder_chain", "sample", ONE),  # a chain of folders grown from the top
+    # many files of 128 KiB: a full file system of its own, or a flood the judge stops
+    ("disk_fill", "sample", (ONE, ["output_limit"])),
 ]
+
+# Programs whose compile reads files it must not: the compile fails (or the program prints
+# nothing secret); either way no secret reaches the answer, the log or the output.
+COMPILE_CASES = ["include_secret", "incbin_secret"]
 
 
 def can_drop_to_nobody() -> bool:
@@ -87,6 +96,16 @@ class Lane:
                 os.lchown(path, uid, uid)
             os.chmod(base, 0o755)
         os.chmod(self.canary_dir, 0o777)
+        # A private file of the judge's user outside everything the judge uses.
+        self.secret_dir = base / "private"
+        self.secret_dir.mkdir(mode=0o700)
+        self.secret_text = "SECRET-" + os.urandom(12).hex()
+        self.secret = self.secret_dir / "secret.txt"
+        self.secret.write_text(self.secret_text + "\n")
+        os.chmod(self.secret, 0o600)
+        if user == "nobody":
+            for path in (self.secret_dir, self.secret):
+                os.lchown(path, uid, uid)
         # The program's controlling terminal.
         self.master, self.slave = pty.openpty()
         argv = command(self.folder, "--no-browser")
@@ -106,6 +125,7 @@ class Lane:
         self.app = Tavrin(self.folder, proc)
         self.app._wait_session(START_TIMEOUT)
         self.version = self.app.get("/api/status").json()["version"]
+        self.session_file = self.folder / "data" / "session.txt"
         self.judge_state = self.state_of_judge()
 
     def defines(self) -> str:
@@ -115,7 +135,13 @@ class Lane:
         tasks = int(Path("/proc/loadavg").read_text().split()[3].split("/")[1])
         bound = 64 if self.user == "root" else tasks + 64 + 300
         return (f'#define CANARY "{self.canary}"\n#define CANARY_DIR "{self.canary_dir}"\n'
-                f'#define APP_DIR "{self.folder}"\n#define THREAD_BOUND {bound}\n')
+                f'#define APP_DIR "{self.folder}"\n#define THREAD_BOUND {bound}\n'
+                f'#define SESSION_FILE "{self.session_file}"\n#define SECRET_FILE "{self.secret}"\n')
+
+    def secrets_in(self, text: str) -> list[str]:
+        """The secrets a program could have stolen that appear in text."""
+        return [name for name, value in (("token", self.app.token), ("secret", self.secret_text))
+                if value and value in text]
 
     def canary_state(self):
         st = os.lstat(self.canary)
@@ -210,7 +236,10 @@ def test_attack_is_refused(lane, name, mode, statuses):
     v = lane.judge(lane.defines() + (ATTACKS / f"{name}.c").read_text(), mode)
     assert v["compiled"] is True, v["diagnostics"]
     got = [c["status"] for c in v["cases"]]
-    assert got == statuses, [c.get("actual") for c in v["cases"]]
+    allowed = statuses if isinstance(statuses, tuple) else (statuses,)
+    assert got in allowed, [c.get("actual") for c in v["cases"]]
+    assert lane.secrets_in(json.dumps(v, ensure_ascii=False)) == []
+    assert lane.secrets_in(lane.app.log()) == []
     if name == "spin_threads":
         assert all(c["exitCode"] == 1 for c in v["cases"][:2])
     # Nothing outside the work folder changed; nothing of the run is left.
@@ -221,6 +250,18 @@ def test_attack_is_refused(lane, name, mode, statuses):
     assert lane.app.running()
     assert lane.state_of_judge() == lane.judge_state
     assert lane.app.get("/api/status").json()["version"] == lane.version
+
+
+@pytest.mark.parametrize("name", COMPILE_CASES)
+def test_the_compile_reads_nothing_private(lane, name):
+    v = lane.judge(lane.defines() + (ATTACKS / f"{name}.c").read_text(), "sample")
+    answer = json.dumps(v, ensure_ascii=False)
+    assert lane.secrets_in(answer) == [], answer[:2000]
+    assert lane.secrets_in(lane.app.log()) == []
+    assert v["compiled"] is False, "the compile read a file outside its folders"
+    assert wait_for(lambda: leftovers(lane.temp) == []), leftovers(lane.temp)
+    assert outside_cache(lane.temp) == []
+    assert lane.app.running()
 
 
 def test_the_judge_goes_on_and_ends_in_order(lane):
@@ -241,3 +282,10 @@ def test_the_judge_goes_on_and_ends_in_order(lane):
     assert outside_cache(lane.temp) == []
     log = lane.app.log()
     assert "评测 hello" in log
+    assert lane.secrets_in(log) == []
+    # The log is its user's alone; the compile cache went with the orderly end.
+    logs = lane.folder / "logs"
+    assert stat.S_IMODE(os.stat(logs).st_mode) == 0o700
+    assert [oct(stat.S_IMODE(p.stat().st_mode)) for p in logs.iterdir()] == \
+        [oct(0o600)] * len(list(logs.iterdir()))
+    assert os.listdir(lane.temp) == []

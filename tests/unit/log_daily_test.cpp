@@ -2,6 +2,9 @@
 #include <gtest/gtest.h>
 
 #include "support.h"
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 
 #include <cstdio>
 #include <filesystem>
@@ -125,6 +128,39 @@ TEST_F(DailyLog, LongLinesAreCutAt4092Bytes) {
   log_write("I", "%s", chinese.c_str());
   expected += ("2026-10-19 00:00:00.000 [I] " + chinese).substr(0, log_line_max) + "\r\n";
   EXPECT_EQ(slurp(day_file("Tavrin-2026-10-19.log")), bom + expected);
+}
+
+TEST_F(DailyLog, NoLineHoldsTheSecretAndTheFilesArePrivate) {
+  log_init();
+  fake_now = {2027, 3, 4, 5, 6, 7, 8};
+  const std::string secret = "0123456789abcdef0123456789abcdef0123456789abcdef";
+  log_secret(secret);
+  const std::string prefix = "2027-03-04 05:06:07.008 [I] ";
+  const size_t room = log_line_max - prefix.size();
+  struct row {
+    std::string message, kept;
+  };
+  const row rows[] = {
+      {"plain line", "plain line"},
+      {"url http://127.0.0.1:1/#token=" + secret + " tail", "url http://127.0.0.1:1/#token="},
+      {secret, ""},
+      {"twice " + secret + secret, "twice "},
+      {"most of it " + secret.substr(0, 40), "most of it " + secret.substr(0, 40)},
+      // the line's end cuts the secret: the start of it that fits goes too
+      {std::string(room - 20, 'x') + secret, std::string(room - 20, 'x')},
+  };
+  for (const row& r : rows) log_write("I", "%s", r.message.c_str());
+  log_secret("");
+  const auto lines = lines_of(slurp(day_file("Tavrin-2027-03-04.log")));
+  ASSERT_EQ(lines.size(), std::size(rows));
+  for (size_t i = 0; i < lines.size(); ++i) EXPECT_EQ(lines[i], prefix + rows[i].kept) << i;
+#ifndef _WIN32
+  struct stat st;
+  ASSERT_EQ(stat(logs().c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0700u);
+  ASSERT_EQ(stat(day_file("Tavrin-2027-03-04.log").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+#endif
 }
 
 TEST_F(DailyLog, BomOnlyOnNewFiles) {

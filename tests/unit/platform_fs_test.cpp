@@ -19,7 +19,11 @@
 #include "platform/sys.h"
 
 #ifndef _WIN32
+#include <fcntl.h>
+#include <pthread.h>
 #include <spawn.h>     // only to start this test program again
+#include <sys/resource.h>
+#include <unistd.h>
 #include <sys/stat.h>  // only to check the mode of private files
 #include <sys/wait.h>
 
@@ -658,5 +662,86 @@ TEST_F(FsTest, CacheFolderIdentityExecutablesAndReplacingRenames) {
   EXPECT_EQ(st.st_mode & 0100, 0100u);
 #endif
 }
+
+
+#ifndef _WIN32
+// What a learner's program can leave: chains of folders far deeper than any descriptor limit or
+// small thread stack allows a recursive removal, folders without rights, files at the bottom.
+// The removal runs on a 64 KiB stack with only a few descriptors to spare.
+TEST_F(FsTest, DeleteTreeOfAnyDepthNeedsNeitherStackNorDescriptors) {
+  struct shape {
+    const char* what;
+    int depth, width;  // a chain of depth folders, each holding width files and folders
+    mode_t mode;       // of every folder in the chain
+  };
+  const shape shapes[] = {
+      {"a deep chain", 20000, 0, 0700},
+      {"a deep chain of folders without rights", 3000, 0, 0},
+      {"a wide and deep tree", 400, 6, 0700},
+  };
+  for (const shape& sh : shapes) {
+    const std::string tree = at("chain");
+    ASSERT_TRUE(plat::dir_create(tree));
+    int fd = open(tree.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    for (int level = 0; level < sh.depth; ++level) {
+      for (int k = 0; k < sh.width; ++k) {
+        const std::string name = "f" + std::to_string(k);
+        close(openat(fd, name.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600));
+        ASSERT_EQ(mkdirat(fd, ("s" + name).c_str(), 0700), 0);
+        close(openat(fd, ("s" + name + "/x").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600));
+      }
+      ASSERT_EQ(mkdirat(fd, "d", 0700), 0) << level;
+      int next = openat(fd, "d", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+      ASSERT_GE(next, 0) << level;
+      close(fd);
+      fd = next;
+    }
+    close(openat(fd, "planted.bin", O_WRONLY | O_CREAT | O_CLOEXEC, 0600));
+    close(fd);
+    if (sh.mode != 0700) {  // from the bottom up, so that the chain stays walkable while set
+      std::string path = tree;
+      std::vector<std::string> paths;
+      for (int level = 0; level < sh.depth; ++level) paths.push_back(path += "/d");
+      for (auto it = paths.rbegin(); it != paths.rend(); ++it) {
+        int parent = open((it->substr(0, it->size() - 2)).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (parent < 0) break;  // the path itself is longer than the system takes: keep the rest
+        fchmodat(parent, "d", sh.mode, 0);
+        close(parent);
+      }
+    }
+    struct job {
+      std::string tree;
+      bool removed = false;
+    } j{tree};
+    // Few descriptors above those open now.
+    struct rlimit old;
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &old), 0);
+    int highest = 0;
+    for (int probe = 0; probe < 4096; ++probe)
+      if (fcntl(probe, F_GETFD) >= 0) highest = probe;
+    struct rlimit tight{rlim_t(highest + 6), old.rlim_max};
+    pthread_attr_t attr;
+    pthread_attr_init(&attr);
+    pthread_attr_setstacksize(&attr, 64 * 1024);
+    pthread_t thread;
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &tight), 0);
+    const int started = pthread_create(
+        &thread, &attr,
+        [](void* arg) -> void* {
+          auto* w = static_cast<job*>(arg);
+          w->removed = plat::dir_delete_tree(w->tree);
+          return nullptr;
+        },
+        &j);
+    if (started == 0) pthread_join(thread, nullptr);
+    setrlimit(RLIMIT_NOFILE, &old);
+    pthread_attr_destroy(&attr);
+    ASSERT_EQ(started, 0);
+    EXPECT_TRUE(j.removed) << sh.what;
+    EXPECT_FALSE(plat::path_exists(tree)) << sh.what;
+  }
+}
+#endif
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "platform/append.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -35,12 +36,12 @@ std::string folder_of(const std::string& path) {
 // appears under its name only whole (written unnamed, then linked), so no other process can
 // append before its first bytes. 1 made here, 0 exists already, -1 failure.
 int create_with(const std::string& path, std::string_view first_bytes) {
-  int fd = open(folder_of(path).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0644);
+  int fd = open(folder_of(path).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
   std::string named;  // file systems without O_TMPFILE: a unique name of our own instead
   if (fd < 0) {
     for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
       named = path + "." + std::to_string(getpid()) + "-" + std::to_string(attempt) + ".new";
-      fd = open(named.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
+      fd = open(named.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
       if (fd < 0 && errno != EEXIST) return -1;
     }
     if (fd < 0) return -1;
@@ -62,13 +63,28 @@ int create_with(const std::string& path, std::string_view first_bytes) {
   return made;
 }
 
+// The log may quote what learners' programs and the compiler said: readable by its user only,
+// its folder too. A file or folder left readable by an earlier version is tightened when it is
+// ours (never through a link).
+void make_private(int fd, mode_t mode) {
+  struct stat st;
+  if (fstat(fd, &st) == 0 && st.st_uid == geteuid() && (st.st_mode & 07777) != mode)
+    fchmod(fd, mode);
+}
+
 }  // namespace
 
 append_file* append_open(const std::string& path, std::string_view first_bytes, bool* created) {
   bool made = false;
   for (int attempt = 0; attempt < 3; ++attempt) {
-    int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC | O_NOFOLLOW);
     if (fd >= 0) {
+      make_private(fd, 0600);
+      int folder = open(folder_of(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+      if (folder >= 0) {
+        make_private(folder, 0700);
+        close(folder);
+      }
       *created = made;
       return new append_file{fd};
     }

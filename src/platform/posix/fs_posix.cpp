@@ -13,6 +13,10 @@
 #include <cstring>
 #include <cstdint>
 #include <new>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "platform/wildcard.h"
 
@@ -73,34 +77,88 @@ void sync_folder(const std::string& folder) {
   ::close(fd);
 }
 
-// Removes everything inside the open folder dfd; symbolic links are removed, never followed.
-bool clear_folder_at(int dfd) {
-  DIR* d = ::fdopendir(dfd);
-  if (!d) {
-    ::close(dfd);
+// Removes everything inside the open folder top (which it closes); links are removed, never
+// followed. No recursion and at most two descriptors of its own whatever the depth: it walks
+// down one folder at a time and back up through "..", checked against the folders it came
+// through (a heap list, a few bytes per level), so a chain of any depth costs memory, never
+// stack or descriptors. A folder that cannot be emptied is passed over, never retried forever.
+bool clear_folder_at(int top) {
+  struct level {
+    dev_t dev;
+    ino_t ino;
+    std::string name;  // its name in the level above
+  };
+  std::vector<level> chain;
+  struct stat st;
+  if (::fstat(top, &st) != 0) {
+    ::close(top);
     return false;
   }
+  chain.push_back({st.st_dev, st.st_ino, {}});
+  std::set<std::pair<dev_t, ino_t>> stuck;  // folders that would not go
+  auto is_stuck = [&](const struct stat& s) { return stuck.count({s.st_dev, s.st_ino}) != 0; };
   bool ok = true;
-  while (struct dirent* e = ::readdir(d)) {
-    const char* name = e->d_name;
-    if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
-    struct stat st;
-    if (::fstatat(dfd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+  int cur = top;
+  for (;;) {
+    // Empties cur of everything but folders; stops at the first folder still to remove.
+    std::string down;
+    int listing = ::dup(cur);
+    DIR* d = listing >= 0 ? ::fdopendir(listing) : nullptr;
+    if (!d) {
+      if (listing >= 0) ::close(listing);
       ok = false;
+    } else {
+      ::rewinddir(d);
+      while (struct dirent* e = ::readdir(d)) {
+        const char* name = e->d_name;
+        if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
+        if (::fstatat(cur, name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;  // gone meanwhile
+        if (!S_ISDIR(st.st_mode)) {
+          if (::unlinkat(cur, name, 0) != 0) ok = false;
+          continue;
+        }
+        if (is_stuck(st)) continue;
+        down = name;
+        break;
+      }
+      ::closedir(d);
+    }
+    if (!down.empty()) {
+      // A folder made without rights for its owner (mkdir with mode 0) must not keep its
+      // contents from going.
+      if (::fstatat(cur, down.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && (st.st_mode & 0700) != 0700)
+        ::fchmodat(cur, down.c_str(), 0700, 0);
+      int sub = ::openat(cur, down.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+      struct stat sub_st;
+      if (sub < 0 || ::fstat(sub, &sub_st) != 0) {
+        if (sub >= 0) ::close(sub);
+        if (::fstatat(cur, down.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) stuck.insert({st.st_dev, st.st_ino});
+        ok = false;
+        continue;
+      }
+      chain.push_back({sub_st.st_dev, sub_st.st_ino, down});
+      ::close(cur);
+      cur = sub;
       continue;
     }
-    if (S_ISDIR(st.st_mode)) {
-      // A folder made without read or write rights for its owner (mkdir with mode 0) must
-      // not keep its contents from going.
-      if ((st.st_mode & 0700) != 0700) ::fchmodat(dfd, name, 0700, 0);
-      int sub = ::openat(dfd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-      if (sub < 0 || !clear_folder_at(sub)) ok = false;
-      if (::unlinkat(dfd, name, AT_REMOVEDIR) != 0) ok = false;
-    } else if (::unlinkat(dfd, name, 0) != 0) {
+    if (chain.size() == 1) break;  // back at the top, and it is empty (or holds what is stuck)
+    // Up one level: the folder above must still be the one we came through.
+    int up = ::openat(cur, "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const level& above = chain[chain.size() - 2];
+    if (up < 0 || ::fstat(up, &st) != 0 || st.st_dev != above.dev || st.st_ino != above.ino) {
+      if (up >= 0) ::close(up);
+      ::close(cur);
+      return false;  // moved under our feet: stop rather than work outside the tree
+    }
+    if (::unlinkat(up, chain.back().name.c_str(), AT_REMOVEDIR) != 0) {
+      stuck.insert({chain.back().dev, chain.back().ino});
       ok = false;
     }
+    chain.pop_back();
+    ::close(cur);
+    cur = up;
   }
-  ::closedir(d);
+  ::close(cur);
   return ok;
 }
 

@@ -1,5 +1,6 @@
 // Limited child processes on Linux: a vfork-style clone into the sandbox's set-up steps, a
 // pidfd polled in 15 ms passes, and a kill of the whole process group at the end.
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <sched.h>
@@ -13,6 +14,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
@@ -240,6 +242,38 @@ int reopen_own(int fd, int flags) {
   return copy;
 }
 
+// The folder tree a compiler comes from (its bin folder's parent), to be read by the compile:
+// the system's folders are readable anyway, a toolchain beside the program is not.
+std::string toolchain_of(const std::string& program) {
+  char* real = realpath(program.c_str(), nullptr);
+  if (!real) return {};
+  std::string path = real;
+  std::free(real);
+  for (int up = 0; up < 2; ++up) {
+    const size_t cut = path.rfind('/');
+    if (cut == std::string::npos || cut == 0) return {};
+    path.resize(cut);
+  }
+  return path;
+}
+
+// Whether a user id of no group could start program: search rights on every folder above it
+// and read and run rights on the file (and on what its links lead to).
+bool others_may_run(const std::string& program) {
+  char* real = realpath(program.c_str(), nullptr);
+  if (!real) return false;
+  std::string path = real;
+  std::free(real);
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0 || (st.st_mode & (S_IROTH | S_IXOTH)) != (S_IROTH | S_IXOTH))
+    return false;
+  for (size_t cut = path.rfind('/'); cut != std::string::npos && cut > 0; cut = path.rfind('/')) {
+    path.resize(cut);
+    if (stat(path.c_str(), &st) != 0 || !(st.st_mode & S_IXOTH)) return false;
+  }
+  return true;
+}
+
 // Everything a child's plan points to, kept alive until the child has made its exec: the
 // child shares our memory until then and must not allocate.
 struct launch {
@@ -249,6 +283,7 @@ struct launch {
   std::vector<std::string> env_text;
   std::vector<char*> envp;
   sandbox::filter seccomp;  // a copy per child: the child writes its own pid into it
+  std::string toolchain;    // the compiler's own folder tree, readable for the compile
   sandbox::child_plan plan{};
 };
 
@@ -273,14 +308,20 @@ bool prepare_launch(launch& l, const std::string& command_line, const std::strin
   l.envp.clear();
   for (char** e = environ; *e; ++e)
     if (!compile_mode || std::strncmp(*e, "TMPDIR=", 7) != 0) l.env_text.emplace_back(*e);
-  if (compile_mode) l.env_text.push_back("TMPDIR=" + work_dir);
+  // Named from inside (the compile starts there): under a user id of its own the compiler may
+  // not be able to walk the path to the folder (a private TMPDIR).
+  if (compile_mode) l.env_text.push_back("TMPDIR=.");
   for (auto& e : l.env_text) l.envp.push_back(e.data());
   l.envp.push_back(nullptr);
 
   // Built once per mode; each child gets a copy to fill in its own pid.
   static const sandbox::filter run_filter = sandbox::build_filter(false);
+  static const sandbox::filter run_filter_folders = sandbox::build_filter(false, true);
   static const sandbox::filter compile_filter = sandbox::build_filter(true);
-  l.seccomp = compile_mode ? compile_filter : run_filter;
+  const bool folders = !compile_mode && work_folder_is_bounded(work_dir);
+  l.seccomp = compile_mode ? compile_filter : folders ? run_filter_folders : run_filter;
+  l.toolchain.clear();
+  if (compile_mode) l.toolchain = toolchain_of(l.program);
   sandbox::child_plan& plan = l.plan;
   plan = sandbox::child_plan{};
   plan.program = l.program.c_str();
@@ -296,15 +337,49 @@ bool prepare_launch(launch& l, const std::string& command_line, const std::strin
   plan.cpu_count = cpu_count();
   plan.seccomp = &l.seccomp;
   plan.landlock_abi = landlock_abi();
+  plan.toolchain = l.toolchain.empty() ? nullptr : l.toolchain.c_str();
+  plan.folders = folders;
+  // The compile too: under root's own id it could read (and #include) any of root's files.
+  // A compiler that only root can reach (a toolchain in root's private folder) compiles under
+  // root's id without capabilities, confined by Landlock to what it may read.
   plan.run_user = uid_t(-1);
-  if (!compile_mode && run_user_id() != uid_t(-1) && give_work_dir(work_dir, run_user_id()))
+  if (run_user_id() != uid_t(-1) && (!compile_mode || others_may_run(l.program)) &&
+      give_work_dir(work_dir, run_user_id()))
     plan.run_user = run_user_id();
   return true;
 }
 
 // Watches a started child against its limits until it ends or is ended, and reaps it with
 // whatever it started.
-run_result watch(pid_t pid, int pidfd, int out_fd, uint32_t start, uint32_t time_limit_ms) {
+int open_work_dir(const std::string& dir) {
+  return open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+}
+
+// Where the work folder has no bound of its own (no private tmpfs): what a run may leave in it,
+// all runs of a submission together. Run mode makes no folders there, so it is one listing.
+bool work_folder_within_bound(int work_fd) {
+  int listing = openat(work_fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  DIR* d = listing >= 0 ? fdopendir(listing) : nullptr;
+  if (!d) {
+    if (listing >= 0) close(listing);
+    return true;  // cannot look: the per-file limit still holds
+  }
+  uint64_t bytes = 0;
+  uint32_t entries = 0;
+  while (struct dirent* e = readdir(d)) {
+    if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
+    struct stat st;
+    ++entries;
+    if (fstatat(listing, e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0) bytes += uint64_t(st.st_blocks) * 512;
+  }
+  closedir(d);
+  return bytes <= work_folder_bytes && entries <= work_folder_files;
+}
+
+// work_fd: the work folder when it has no bound of its own (checked each pass and at the end,
+// a folder over the bound ends the run as an output flood), else -1.
+run_result watch(pid_t pid, int pidfd, int out_fd, uint32_t start, uint32_t time_limit_ms,
+                 int work_fd = -1) {
   run_result r{};
   r.started = 1;
   for (;;) {
@@ -317,7 +392,8 @@ run_result watch(pid_t pid, int pidfd, int out_fd, uint32_t start, uint32_t time
     bool ended = wait_ready(pidfd, int(wait));
     // The size test comes first: a flood that ended by itself is still a flood.
     struct stat st;
-    if (fstat(out_fd, &st) == 0 && uint64_t(st.st_size) > run_output_limit) {
+    if ((fstat(out_fd, &st) == 0 && uint64_t(st.st_size) > run_output_limit) ||
+        (work_fd >= 0 && !work_folder_within_bound(work_fd))) {
       r.output_limited = 1;
       kill_group(pid, pidfd);
       break;
@@ -371,12 +447,13 @@ run_result run_on(const std::string& command_line, const std::string& work_dir, 
   if (!prepare_launch(l, command_line, work_dir, in_fd, out_fd, time_limit_ms, compile_mode))
     return not_started("command line", EINVAL);
   subreaper_scope reaper(compile_mode);
+  fd_owner work{compile_mode || l.plan.folders ? -1 : open_work_dir(work_dir)};
   const uint32_t start = tick_ms();
   fd_owner pidfd;
   const char* failed_step = nullptr;
   pid_t pid = spawn(l.plan, &pidfd.fd, &failed_step);
   if (pid < 0) return not_started(failed_step, errno);
-  return watch(pid, pidfd.fd, out_fd, start, time_limit_ms);
+  return watch(pid, pidfd.fd, out_fd, start, time_limit_ms, work.fd);
 }
 
 }  // namespace
@@ -610,6 +687,7 @@ run_result process_run_limited(const std::string& command_line, const std::strin
       if (a->waiting || a->prepare(command_line, work_dir, time_limit_ms, in_kept, out_kept)) {
         // The child's descriptions are its own, opened when it was set up: their offsets are
         // still at the start, and the files hold this run's input and nothing else.
+        fd_owner work{a->l.plan.folders ? -1 : open_work_dir(work_dir)};
         const uint32_t start = tick_ms();
         fd_owner pidfd;
         pid_t pid = a->release(true, &pidfd.fd);
@@ -620,7 +698,7 @@ run_result process_run_limited(const std::string& command_line, const std::strin
         if (pid < 0) return not_started(a->failed_step, why);
         if (files.runs_expected_ > 0)
           a->prepare(command_line, work_dir, time_limit_ms, in_kept, out_kept);
-        return watch(pid, pidfd.fd, out.fd, start, time_limit_ms);
+        return watch(pid, pidfd.fd, out.fd, start, time_limit_ms, work.fd);
       }
     }
   }
@@ -664,6 +742,8 @@ std::string sandbox_missing_layers() {
     if (abi < 5) add("Landlock device ioctl right (ABI 5)");
     if (abi < 6) add("Landlock signal and abstract socket scopes (ABI 6)");
   }
+  if (geteuid() != 0)
+    add("size-limited work folder (a private tmpfs needs root; folders are refused in run mode instead)");
   if (geteuid() == 0 && run_user_id() == uid_t(-1))
     add("own user id for root's runs (no thread limit, root's file permissions)");
   return missing;

@@ -14,6 +14,7 @@
 #include <linux/capability.h>
 #include <linux/securebits.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/sysinfo.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -208,9 +209,127 @@ void refuse_terminal_ioctls(builder& b) {
                   no);
 }
 
+// Inode flags, file attributes and versions: a compiler never sets them, and a change (sync,
+// immutable, append-only) outlives the run on files outside the work folder too.
+void refuse_inode_changes(builder& b) {
+  b.refuse_arg_in(__NR_ioctl, 1,
+                  {{0x40086602u /* FS_IOC_SETFLAGS */, s::none},
+                   {0x40046602u /* FS_IOC32_SETFLAGS */, s::none},
+                   {0x40087602u /* FS_IOC_SETVERSION */, s::none},
+                   {0x40047602u /* FS_IOC32_SETVERSION */, s::none},
+                   {0x401c5820u /* FS_IOC_FSSETXATTR */, s::none},
+                   {0x5412u /* TIOCSTI */, s::none}, {0x541Cu /* TIOCLINUX */, s::none},
+                   {0x540Eu /* TIOCSCTTY */, s::none}, {0x541Du /* TIOCCONS */, s::none},
+                   {0x5410u /* TIOCSPGRP */, s::none}, {0x5423u /* TIOCSETD */, s::none},
+                   {0x8901u /* FIOSETOWN */, s::none}, {0x8902u /* SIOCSPGRP */, s::none}},
+                  no);
+  b.refuse(469L /* file_setattr */, no);
+}
+
+// ioctl in run mode: what the C library asks of its standard handles (is it a terminal, its
+// size, bytes waiting) and the close-on-exec and blocking flags. Every other request,
+// terminal, file-system or device, gets the answer of a handle that has no such request.
+void run_mode_ioctls(builder& b) {
+  b.allow_arg_in(__NR_ioctl, 1,
+                 {{0x5401u /* TCGETS */, s::none}, {0x5413u /* TIOCGWINSZ */, s::none},
+                  {0x541Bu /* FIONREAD */, s::none}, {0x5421u /* FIONBIO */, s::none},
+                  {0x5450u /* FIONCLEX */, s::none}, {0x5451u /* FIOCLEX */, s::none}},
+                 ret_errno(ENOTTY));
+}
+
+// Run mode is default-deny: these are the calls GCC-built C and C++ programs make (traced from
+// the bank's references and kept wrong solutions and the judge's own test programs, see
+// tools/trace_calls.py), plus the plain forms of the same work. Calls with a rule of their own
+// (clone, kill, fcntl, ioctl, prctl, prlimit64, ...) are set in run_mode_rules and above; a
+// call listed here and there keeps that rule. Anything else, including every call the kernel
+// adds later, answers ENOSYS. Numbers this kernel's headers lack are simply absent.
+void run_mode_allowed(builder& b) {
+  auto allow = [&](std::initializer_list<long> calls) {
+    for (long call : calls)
+      if (call >= 0) b.refuse(call, ret_allow);
+  };
+#ifdef __NR_open
+#define TAV_X86(n) long(n)
+#else
+#define TAV_X86(n) -1L
+#endif
+  // Start and end: the loader, the C library's set-up of the main thread, exit. execve is the
+  // program's own start (made under the filter); a later exec replaces it within the same
+  // limits and filter.
+  allow({long(__NR_execve), long(__NR_execveat), long(__NR_brk), long(__NR_set_tid_address),
+         long(__NR_set_robust_list), long(__NR_get_robust_list), long(__NR_exit),
+         long(__NR_exit_group), long(__NR_uname), long(__NR_getrandom), long(__NR_restart_syscall),
+#ifdef __NR_arch_prctl
+         long(__NR_arch_prctl),  // its own thread pointer and shadow stack
+#endif
+#ifdef __NR_rseq
+         long(__NR_rseq),
+#endif
+         });
+  // Memory of its own (bounded by the address-space limit).
+  allow({long(__NR_mmap), long(__NR_munmap), long(__NR_mprotect), long(__NR_mremap),
+         long(__NR_madvise), long(__NR_mincore), long(__NR_msync)});
+  // Standard handles and files: reading, writing, seeking, metadata reads; creating, renaming
+  // and removing files where Landlock lets it (its work folder).
+  allow({long(__NR_read), long(__NR_write), long(__NR_readv), long(__NR_writev),
+         long(__NR_pread64), long(__NR_pwrite64), long(__NR_preadv), long(__NR_pwritev),
+         long(__NR_preadv2), long(__NR_pwritev2), long(__NR_lseek), long(__NR_close),
+         long(__NR_dup), long(__NR_dup3), long(__NR_openat), long(__NR_fstat),
+         long(__NR_newfstatat), long(__NR_statx), long(__NR_statfs), long(__NR_fstatfs),
+         long(__NR_getdents64), long(__NR_faccessat), long(__NR_readlinkat), long(__NR_fsync),
+         long(__NR_fdatasync), long(__NR_ftruncate), long(__NR_truncate), long(__NR_fadvise64),
+         long(__NR_fallocate), long(__NR_unlinkat), long(__NR_renameat), long(__NR_renameat2),
+         long(__NR_getcwd), long(__NR_chdir), long(__NR_fchdir), long(__NR_umask),
+         long(__NR_flock), long(__NR_pipe2), long(__NR_poll), long(__NR_ppoll),
+         long(__NR_pselect6), long(__NR_sendfile), long(__NR_copy_file_range),
+#ifdef __NR_faccessat2
+         long(__NR_faccessat2),
+#endif
+#ifdef __NR_close_range
+         long(__NR_close_range),
+#endif
+         TAV_X86(__NR_open), TAV_X86(__NR_creat), TAV_X86(__NR_stat), TAV_X86(__NR_lstat),
+         TAV_X86(__NR_access), TAV_X86(__NR_readlink), TAV_X86(__NR_getdents),
+         TAV_X86(__NR_unlink), TAV_X86(__NR_rename), TAV_X86(__NR_rmdir), TAV_X86(__NR_dup2),
+         TAV_X86(__NR_pipe), TAV_X86(__NR_select)});
+  // Folders: made only where the file system is bounded (refused in run_mode_rules otherwise).
+  allow({long(__NR_mkdirat), TAV_X86(__NR_mkdir)});
+  // Threads and their synchronisation (clone itself has its rule).
+  allow({long(__NR_futex), long(__NR_gettid), long(__NR_sched_yield),
+         long(__NR_sched_getaffinity), long(__NR_membarrier),
+#ifdef __NR_futex_waitv
+         long(__NR_futex_waitv),
+#endif
+         });
+  // Time and sleeping.
+  allow({long(__NR_clock_gettime), long(__NR_clock_getres), long(__NR_clock_nanosleep),
+         long(__NR_gettimeofday), long(__NR_nanosleep), long(__NR_times), long(__NR_getitimer),
+         long(__NR_setitimer), long(__NR_getrusage), TAV_X86(__NR_time), TAV_X86(__NR_alarm)});
+  // Its own signals (sending has its rules).
+  allow({long(__NR_rt_sigaction), long(__NR_rt_sigprocmask), long(__NR_rt_sigreturn),
+         long(__NR_sigaltstack), long(__NR_rt_sigpending), long(__NR_rt_sigtimedwait),
+         long(__NR_rt_sigsuspend), TAV_X86(__NR_pause)});
+  // Who and where it is, and its own limits: reading only.
+  allow({long(__NR_getpid), long(__NR_getppid), long(__NR_getuid), long(__NR_geteuid),
+         long(__NR_getgid), long(__NR_getegid), long(__NR_getresuid), long(__NR_getresgid),
+         long(__NR_getgroups), long(__NR_getpgid), long(__NR_getsid), long(__NR_getpriority),
+         long(__NR_sysinfo), long(__NR_getcpu), long(__NR_sched_getparam),
+         long(__NR_sched_getscheduler), long(__NR_sched_get_priority_max),
+         long(__NR_sched_get_priority_min), long(__NR_wait4), long(__NR_waitid),
+         TAV_X86(__NR_getpgrp), TAV_X86(__NR_getrlimit)});
+#undef TAV_X86
+  // prctl: naming its threads and memory areas (the C library names its own), and reading.
+  b.allow_arg_in(__NR_prctl, 0,
+                 {{15u /* PR_SET_NAME */, s::none}, {16u /* PR_GET_NAME */, s::none},
+                  {3u /* PR_GET_DUMPABLE */, s::none}, {21u /* PR_GET_SECCOMP */, s::none},
+                  {39u /* PR_GET_NO_NEW_PRIVS */, s::none}, {23u /* PR_CAPBSET_READ */, s::none},
+                  {0x53564d41u /* PR_SET_VMA */, s::none}, {2u /* PR_GET_PDEATHSIG */, s::none}},
+                 ret_errno(EINVAL));
+}
+
 // A learner's program: plain computation on its standard handles, threads, files in its work
 // folder. Everything that reaches other processes or the system is refused.
-void run_mode_rules(builder& b) {
+void run_mode_rules(builder& b, bool folders) {
   // One process: threads yes, new processes no.
 #ifdef __NR_fork
   b.refuse(__NR_fork, no);
@@ -288,6 +407,14 @@ void run_mode_rules(builder& b) {
            452L /* fchmodat2 */, 463L /* setxattrat */, 466L /* removexattrat */,
        })
     b.refuse(call, no);
+  // Folders only where the work folder is a bounded file system: elsewhere a chain of them
+  // (made, renamed into, renamed back) could outgrow any removal. rmdir stays harmless.
+  if (!folders) {
+#ifdef __NR_mkdir
+    b.refuse(__NR_mkdir, no);
+#endif
+    b.refuse(__NR_mkdirat, no);
+  }
   // personality: reading it and the plain Linux one only.
   b.allow_arg_in(__NR_personality, 0, {{0u, s::none}, {0xffffffffu, s::none}}, no);
 }
@@ -306,7 +433,7 @@ struct call_rule {
 constexpr size_t leaf_calls = 6;
 
 void emit_search(filter& head, std::vector<std::pair<size_t, size_t>>& far_jumps,
-                 const std::vector<call_rule>& calls, size_t lo, size_t hi) {
+                 const std::vector<call_rule>& calls, size_t lo, size_t hi, uint32_t otherwise) {
   if (hi - lo <= leaf_calls) {
     std::vector<std::pair<size_t, uint32_t>> to_answers;  // (comparison, its answer)
     for (size_t i = lo; i < hi; ++i) {
@@ -319,7 +446,7 @@ void emit_search(filter& head, std::vector<std::pair<size_t, size_t>>& far_jumps
         head.code.push_back(BPF_STMT(BPF_JMP | BPF_JA, 0));
       }
     }
-    head.code.push_back(BPF_STMT(BPF_RET | BPF_K, ret_allow));
+    head.code.push_back(BPF_STMT(BPF_RET | BPF_K, otherwise));
     // Each distinct answer once, after the leaf (a few instructions away: always in reach).
     std::vector<std::pair<uint32_t, size_t>> answers;
     for (const auto& [at, action] : to_answers) {
@@ -341,21 +468,27 @@ void emit_search(filter& head, std::vector<std::pair<size_t, size_t>>& far_jumps
   const size_t test = head.code.size();
   head.code.push_back(BPF_JUMP(BPF_JMP | BPF_JGE | BPF_K, calls[mid].nr, 0, 1));
   head.code.push_back(BPF_STMT(BPF_JMP | BPF_JA, 0));
-  emit_search(head, far_jumps, calls, lo, mid);
+  emit_search(head, far_jumps, calls, lo, mid, otherwise);
   head.code[test + 1].k = uint32_t(head.code.size() - (test + 2));
-  emit_search(head, far_jumps, calls, mid, hi);
+  emit_search(head, far_jumps, calls, mid, hi, otherwise);
 }
 
 }  // namespace
 
-filter build_filter(bool compile_mode) {
+filter build_filter(bool compile_mode, bool folders) {
   // The blocks first, in a code of their own (their jumps are relative, so they can be moved).
   filter blocks;
   builder b{blocks};
   // glibc tries clone3 first and falls back to clone, whose flags we can read.
   b.refuse(__NR_clone3, ret_errno(ENOSYS));
   refuse_administration(b);
+  // The first rule given for a call is its rule: the wider ioctl rules go first.
+  if (compile_mode) refuse_inode_changes(b);
+  else run_mode_ioctls(b);
   refuse_terminal_ioctls(b);
+  // Calls a program is refused outright; in run mode, every call of no rule of its own is
+  // refused too, as the kernel answers a call it does not have.
+  uint32_t otherwise = ret_allow;
   if (compile_mode) {
     // The compiler starts cc1, as and ld; they all stay in the group we kill at the end.
     b.refuse(__NR_setsid, no);
@@ -363,7 +496,9 @@ filter build_filter(bool compile_mode) {
     b.test_arg0_bits(__NR_clone, clone_new_namespaces, no, ret_allow);
     b.test_arg0_bits(__NR_kill, 0x80000000u, no, ret_allow);  // kill(-1) and other groups
   } else {
-    run_mode_rules(b);
+    run_mode_rules(b, folders);
+    run_mode_allowed(b);
+    otherwise = ret_errno(ENOSYS);
   }
   if (!b.finish()) return filter{};  // an unusable filter: the launch then fails, never runs bare
 
@@ -411,7 +546,7 @@ filter build_filter(bool compile_mode) {
   stmt(BPF_RET | BPF_K, ret_kill);
 #endif
   std::vector<std::pair<size_t, size_t>> far_jumps;  // (instruction, block offset)
-  emit_search(f, far_jumps, calls, 0, calls.size());
+  emit_search(f, far_jumps, calls, 0, calls.size(), otherwise);
   const size_t base = f.code.size();
   for (const auto& [at, block] : far_jumps) f.code[at].k = uint32_t(base + block - at - 1);
   f.code.insert(f.code.end(), kept.begin(), kept.end());
@@ -428,10 +563,11 @@ filter build_filter(bool compile_mode) {
 namespace {
 
 enum step { step_signals = 1, step_group, step_parent_death, step_limits, step_fds, step_dir,
-            step_no_new_privs, step_seccomp, step_exec, step_user, step_let_go };
+enum step { step_signals = 1, step_group, step_parent_death, step_limits, step_fds, step_dir,
+            step_no_new_privs, step_seccomp, step_exec, step_user, step_let_go, step_landlock };
 const char* const step_names[] = {"?", "sigaction", "setsid", "prctl(PR_SET_PDEATHSIG)",
                                   "setrlimit", "dup2", "chdir", "prctl(PR_SET_NO_NEW_PRIVS)",
-                                  "seccomp", "execve", "setresuid", "read(go)"};
+                                  "seccomp", "execve", "setresuid", "read(go)", "landlock"};
 
 [[noreturn]] void fail(const child_plan* p, int which) {
   child_failure report{which, errno};
@@ -482,7 +618,7 @@ bool setup_rlimits(const child_plan* p) {
         set_limit(RLIMIT_NPROC, bound, bound);
     }
   }
-  if (p->compile_mode) return true;
+  if (p->compile_mode) return set_limit(RLIMIT_FSIZE, compile_file_limit, compile_file_limit);
   // Bounds the disk a flood can fill between two polls, well over the output limit so that the
   // size check, not a write error, is what stops it. It bounds memfd and tmpfs files too.
   // Few descriptors: each pipe is kernel memory outside the address-space limit.
@@ -516,11 +652,15 @@ bool setup_fds(child_plan* p) {
   return true;
 }
 
-// Landlock (where the kernel has it): a learner's program may create, change or remove files
-// only inside its work folder, may neither connect nor listen on TCP, may use no device's
-// ioctl, and may signal or reach abstract Unix sockets only inside its own domain. Reading
-// stays open (the program needs its libraries). Best effort: an older kernel goes without the
-// rights it lacks (the judge logs which).
+// Landlock (where the kernel has it), in both modes: the program (or the compiler) may read
+// only the system's programs and libraries, the toolchain, its own /proc entry and its work
+// folder, and change files only there; of the devices only /dev/null, /dev/zero and
+// /dev/urandom, and no device's ioctl; no TCP; signals and abstract Unix sockets only inside
+// its own domain. So the program folder, data/, logs/, the home folder, other users' files, the
+// terminal and the rest of the temporary folder are out of reach even for the same user. Best
+// effort: an older kernel goes without the rights it lacks (the judge logs which).
+constexpr uint64_t fs_read_rights =
+    LANDLOCK_ACCESS_FS_EXECUTE | LANDLOCK_ACCESS_FS_READ_FILE | LANDLOCK_ACCESS_FS_READ_DIR;
 constexpr uint64_t fs_write_rights_v1 =
     LANDLOCK_ACCESS_FS_WRITE_FILE | LANDLOCK_ACCESS_FS_REMOVE_DIR | LANDLOCK_ACCESS_FS_REMOVE_FILE |
     LANDLOCK_ACCESS_FS_MAKE_CHAR | LANDLOCK_ACCESS_FS_MAKE_DIR | LANDLOCK_ACCESS_FS_MAKE_REG |
@@ -533,6 +673,15 @@ constexpr uint64_t net_bind_tcp = 1ull << 0;   // ABI 4
 constexpr uint64_t net_connect_tcp = 1ull << 1;
 constexpr uint64_t scope_abstract_unix = 1ull << 0;  // ABI 6
 constexpr uint64_t scope_signal = 1ull << 1;
+
+// What any GCC-built program or the compiler itself reads: programs, libraries, the loader's
+// cache and configuration, time zones, and the processor list glibc reads for get_nprocs.
+// Absent paths are skipped. /etc as a whole stays out (account and host files).
+constexpr const char* system_read_paths[] = {
+    "/usr", "/lib", "/lib64", "/lib32", "/libx32", "/bin", "/sbin",
+    "/etc/ld.so.cache", "/etc/ld.so.conf", "/etc/ld.so.conf.d", "/etc/localtime",
+    "/sys/devices/system/cpu",
+};
 
 struct ruleset_attr {  // the kernel's struct as of ABI 6; older kernels get a shorter prefix
   uint64_t handled_access_fs;
@@ -547,16 +696,21 @@ struct path_beneath_attr {
 void allow_beneath(int ruleset, const char* path, uint64_t rights) {
   int fd = open(path, O_PATH | O_CLOEXEC);
   if (fd < 0) return;
+  // A file gets only the rights a file can have; the kernel refuses folder rights on it.
+  struct stat st;
+  if (fstat(fd, &st) == 0 && !S_ISDIR(st.st_mode))
+    rights &= LANDLOCK_ACCESS_FS_EXECUTE | LANDLOCK_ACCESS_FS_READ_FILE |
+              LANDLOCK_ACCESS_FS_WRITE_FILE | fs_truncate | fs_ioctl_dev;
   path_beneath_attr rule{rights, fd};
   syscall(SYS_landlock_add_rule, ruleset, LANDLOCK_RULE_PATH_BENEATH, &rule, 0);
   close(fd);
 }
 
-void setup_landlock(const child_plan* p) {
-  if (p->compile_mode) return;  // compilers write where their drivers choose
+// false only when the kernel has Landlock and refused to apply it (the launch then fails).
+bool setup_landlock(const child_plan* p) {
   const int abi = p->landlock_abi;
-  if (abi < 1) return;
-  uint64_t fs = fs_write_rights_v1;
+  if (abi < 1) return true;
+  uint64_t fs = fs_read_rights | fs_write_rights_v1;
   if (abi >= 2) fs |= fs_refer;
   if (abi >= 3) fs |= fs_truncate;
   if (abi >= 5) fs |= fs_ioctl_dev;
@@ -566,12 +720,25 @@ void setup_landlock(const child_plan* p) {
                       : abi >= 4 ? offsetof(ruleset_attr, scoped)
                                  : sizeof attr.handled_access_fs;
   int ruleset = int(syscall(SYS_landlock_create_ruleset, &attr, size, 0));
-  if (ruleset < 0) return;
-  // In the work folder: everything but device ioctls (there are no devices there).
-  allow_beneath(ruleset, p->work_dir, fs & ~fs_ioctl_dev);
-  allow_beneath(ruleset, "/dev/null", LANDLOCK_ACCESS_FS_WRITE_FILE | (abi >= 3 ? fs_truncate : 0));
-  syscall(SYS_landlock_restrict_self, ruleset, 0);
+  if (ruleset < 0) return false;
+  for (const char* path : system_read_paths) allow_beneath(ruleset, path, fs_read_rights);
+  if (p->toolchain) allow_beneath(ruleset, p->toolchain, fs_read_rights);
+  // Its own entry only (resolved now, to this child's pid, which its exec keeps).
+  allow_beneath(ruleset, "/proc/self", LANDLOCK_ACCESS_FS_READ_FILE | LANDLOCK_ACCESS_FS_READ_DIR);
+  // In the work folder: ordinary files, and folders only where a bounded file system holds
+  // them. No devices, FIFOs, sockets or links (and no device ioctls: there are no devices).
+  uint64_t work = fs_read_rights | LANDLOCK_ACCESS_FS_WRITE_FILE | LANDLOCK_ACCESS_FS_REMOVE_FILE |
+                  LANDLOCK_ACCESS_FS_REMOVE_DIR | LANDLOCK_ACCESS_FS_MAKE_REG |
+                  (fs & (fs_refer | fs_truncate));
+  if (p->folders && !p->compile_mode) work |= LANDLOCK_ACCESS_FS_MAKE_DIR;
+  allow_beneath(ruleset, p->work_dir, work);
+  allow_beneath(ruleset, "/dev/null",
+                LANDLOCK_ACCESS_FS_READ_FILE | LANDLOCK_ACCESS_FS_WRITE_FILE | (fs & fs_truncate));
+  allow_beneath(ruleset, "/dev/zero", LANDLOCK_ACCESS_FS_READ_FILE);
+  allow_beneath(ruleset, "/dev/urandom", LANDLOCK_ACCESS_FS_READ_FILE);
+  const bool applied = syscall(SYS_landlock_restrict_self, ruleset, 0) == 0;
   close(ruleset);
+  return applied;
 }
 
 // Root's program keeps none of root's powers: no capability in its sets and none to regain
@@ -629,11 +796,14 @@ int child_main(void* arg) {
   if (!setup_rlimits(p)) fail(p, step_limits);
   if (chdir(p->work_dir) != 0) fail(p, step_dir);
   if (prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0) fail(p, step_no_new_privs);
-  setup_landlock(p);
+  if (!setup_landlock(p)) fail(p, step_landlock);
   // Under its own user id the program may not be able to walk the path to its folder (a
   // private TMPDIR): hold the program file first, never through a link, and exec that.
   int program = -1;
-  if (p->run_user != uid_t(-1) && (program = open(p->program, O_PATH | O_NOFOLLOW | O_CLOEXEC)) < 0)
+  // The compiler is the judge's own choice and often a link (gcc -> gcc-14); a learner's program
+  // in its work folder never is.
+  const int follow = p->compile_mode ? 0 : O_NOFOLLOW;
+  if (p->run_user != uid_t(-1) && (program = open(p->program, O_PATH | follow | O_CLOEXEC)) < 0)
     fail(p, step_exec);
   if (!drop_privileges(p)) fail(p, step_user);
   if (!setup_seccomp(p)) fail(p, step_seccomp);

@@ -4,6 +4,7 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 namespace plat::sandbox {
@@ -17,7 +18,12 @@ struct filter {
 
 // Run mode: no new processes, no signals outside itself, no system administration.
 // Compile mode: helper processes allowed, but none may leave the process group.
-filter build_filter(bool compile_mode);
+// folders: run mode may make folders (the work folder is a bounded file system of its own);
+// without one, folder creation is refused so that nothing can grow a chain of them.
+filter build_filter(bool compile_mode, bool folders = false);
+
+// Files are bounded per file (RLIMIT_FSIZE) in both modes; a compile's outputs are far smaller.
+constexpr unsigned long compile_file_limit = 64ul << 20;
 
 // Everything the child needs, prepared by the parent before the clone: the child shares the
 // parent's memory until exec and must not allocate.
@@ -36,6 +42,8 @@ struct child_plan {
   long cpu_count;           // processors the CPU-time backstop allows for
   int landlock_abi;         // 0: the kernel has no Landlock
   uid_t run_user;           // -1, or the user id a root judge runs the program under
+  const char* toolchain;    // nullptr, or a folder the program may read besides the system's
+  bool folders;             // run mode may make folders in its work folder
   filter* seccomp;
 };
 
@@ -53,3 +61,8 @@ const char* child_step_name(int step);
 int child_main(void* plan);
 
 }  // namespace plat::sandbox
+
+namespace plat {
+// True when dir is a bounded file system of its own (see work_folder_bound).
+bool work_folder_is_bounded(const std::string& dir);
+}  // namespace plat

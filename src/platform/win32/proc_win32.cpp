@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "platform/fs.h"
 #include "platform/proc.h"
 #include "platform/win32/wide.h"
 
@@ -227,6 +228,10 @@ run_result process_run_limited(const std::string& command_line, const std::strin
 // A job object is the whole confinement here; it has no counterpart of the Linux layers
 // (system-call filter, path rules), so there is nothing finer to report as missing.
 std::string sandbox_missing_layers() { return {}; }
+
+// The job object bounds the processes; the folder itself has no bound of its own here.
+bool work_folder_bound(const std::string&) { return false; }
+bool work_folder_remove(const std::string& dir) { return dir_delete_tree(dir); }
 
 std::optional<std::string> file_read_head(const std::string& path, uint64_t cap) {
   handle_guard f(CreateFileW(widen(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
