@@ -12,3 +12,14 @@ add_custom_target(appfolder ALL
 if(TARGET bank_json)
   add_dependencies(appfolder bank_json)
 endif()
+
+# Windows: the program's own GCC in toolchain/. Built once per machine into a cache folder keyed
+# by its recipe (about half an hour on two idle cores), afterwards only copied when it changed.
+# Off until the recipe has been carried through on the build machines.
+option(TAVRIN_TOOLCHAIN "Put the Windows-hosted GCC into the program folder" OFF)
+if(WIN32 AND TAVRIN_TOOLCHAIN)
+  add_custom_target(toolchain ALL
+    COMMAND ${PROJECT_SOURCE_DIR}/scripts/build-toolchain.sh --dest ${TAVRIN_APP_DIR}/toolchain
+    COMMENT "Windows toolchain in ${TAVRIN_APP_DIR}/toolchain"
+    USES_TERMINAL VERBATIM)
+endif()

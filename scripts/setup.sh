@@ -12,6 +12,7 @@ packages=(
   libcpp-httplib-dev libicu-dev libsodium-dev libsqlite3-dev libpq-dev postgresql-15 openssl
   librsvg2-bin libglib2.0-dev libwebkit2gtk-4.1-dev xdg-user-dirs
   xvfb xauth xdotool python3-xlib
+  m4 dpkg-dev xz-utils file
 )
 missing=()
 # Node.js may come from a package that bundles npm (and conflicts with Debian's npm).

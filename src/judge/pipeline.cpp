@@ -156,7 +156,8 @@ void run_cases(submission& s) {
     c.passed += passed;
     c.timeouts += r.timed_out ? 1 : 0;
     c.output_limits += r.output_limited ? 1 : 0;
-    c.crashes += (!r.started || r.exit_code != 0) ? 1 : 0;
+    // A run the judge stopped for time or output did not crash, though it exits with 1.
+    c.crashes += (!r.started || (r.exit_code != 0 && !r.timed_out && !r.output_limited)) ? 1 : 0;
     const char* status = passed ? "passed" : run_status(r, "wrong_answer");
     if (!passed && index <= 3) {
       char in_x[180], exp_x[180], act_x[180];

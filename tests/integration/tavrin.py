@@ -16,8 +16,9 @@ Use from any integration test (judge, bank import, bundled bank, page tests):
         assert run_duty(folder, "--stop").returncode == 0
 
 Pieces:
-- copy_app(dest, bank=None, web=None): copies TAVRIN_APP into dest; web maps file names
-  (e.g. "index.html", "fonts/x.woff2") to contents written into dest/web (None removes the file).
+- copy_app(dest, bank=None, web=None, toolchain=False): copies TAVRIN_APP into dest; web maps
+  file names (e.g. "index.html", "fonts/x.woff2") to contents written into dest/web (None removes
+  the file); the Windows folder's toolchain/ is left out unless toolchain=True.
 - Tavrin.start(folder, *args): starts the program with --no-browser (plus args), waits for
   data/session.txt, and reads url, host, port and token from it. On the windows lane
   (TAVRIN_LANE=windows) Tavrin.exe runs through scripts/wine-run.sh.
@@ -85,10 +86,24 @@ def _bytes(data) -> bytes:
     return bytes(data)
 
 
-def copy_app(dest, bank=None, web=None) -> Path:
-    """A fresh program folder at dest (created), optionally with a given bank and web files."""
+def copy_app(dest, bank=None, web=None, toolchain=False) -> Path:
+    """A fresh program folder at dest (created), optionally with a given bank and web files.
+    The Windows folder's own GCC (toolchain/, some hundred MB) comes along only with
+    toolchain=True, as hard links where the file system allows."""
     dest = Path(dest)
-    shutil.copytree(APP, dest, symlinks=True, dirs_exist_ok=True)
+    shutil.copytree(APP, dest, symlinks=True, dirs_exist_ok=True,
+                    ignore=lambda folder, names: ["toolchain"] if Path(folder) == APP else [])
+    if toolchain:
+        own = APP / "toolchain"
+        if not (own / "bin").is_dir():
+            raise AssertionError(f"{own} is missing: the windows build puts the toolchain there")
+
+        def link(src, dst):
+            try:
+                os.link(src, dst)
+            except OSError:
+                shutil.copy2(src, dst)
+        shutil.copytree(own, dest / "toolchain", symlinks=True, copy_function=link)
     for leftover in ("session.txt",):
         (dest / "data" / leftover).unlink(missing_ok=True)
     if bank is not None:
