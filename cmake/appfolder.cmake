@@ -1,5 +1,6 @@
 # Assemble the program folder beside the executable: the built page in web/ and
-# the bundled bank in data/bank.json (refreshed whenever the bundled one changes).
+# the bundled bank in data/bank.json (refreshed whenever the bundled one changes), and
+# the three documents for learners.
 if(NOT TAVRIN_BUNDLED_BANK)
   set(TAVRIN_BUNDLED_BANK ${PROJECT_SOURCE_DIR}/tests/fixtures/bank/small.json)
 endif()
