@@ -563,7 +563,6 @@ filter build_filter(bool compile_mode, bool folders) {
 namespace {
 
 enum step { step_signals = 1, step_group, step_parent_death, step_limits, step_fds, step_dir,
-enum step { step_signals = 1, step_group, step_parent_death, step_limits, step_fds, step_dir,
             step_no_new_privs, step_seccomp, step_exec, step_user, step_let_go, step_landlock };
 const char* const step_names[] = {"?", "sigaction", "setsid", "prctl(PR_SET_PDEATHSIG)",
                                   "setrlimit", "dup2", "chdir", "prctl(PR_SET_NO_NEW_PRIVS)",
