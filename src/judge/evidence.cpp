@@ -144,7 +144,17 @@ void indexing_at(const std::string& line, int col, std::string* name, std::strin
   expr->clear();
   if (col < 1 || size_t(col) > line.size()) return;
   size_t at = size_t(col - 1);
-  if (line[at] != '[') {
+  if (line[at] == ']') {  // C++ points at the closing bracket
+    int depth = 0;
+    for (size_t k = at + 1; k-- > 0;) {
+      if (line[k] == ']') ++depth;
+      if (line[k] == '[' && --depth == 0) {
+        at = k;
+        break;
+      }
+    }
+    if (line[at] != '[') return;
+  } else if (line[at] != '[') {
     while (at < line.size() && ident_char(line[at])) ++at;
     while (at < line.size() && line[at] == ' ') ++at;
     if (at >= line.size() || line[at] != '[') return;

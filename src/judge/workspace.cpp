@@ -156,17 +156,19 @@ bool is_position_independent(const std::string& program) {
 
 }  // namespace
 
-std::vector<std::string> workspace::map_addresses(const std::string& folder, const std::string& exe,
-                                                  const std::string& program,
+std::vector<std::string> workspace::map_addresses(const std::string& program,
                                                   const std::vector<uint64_t>& addresses) {
   std::vector<std::string> lines;
-  // The program ran with write access to its folder: read debug information only from the
-  // file the compiler made, unchanged.
-  const std::optional<std::string> now = plat::file_read_all(exe, program.size() + 1);
-  if (!now || *now != program) {
-    log_write("W", "%s | 诊断程序在运行后被改动，不读取其调试信息", log_tag_.c_str());
-    return lines;
-  }
+  // The program ran with its folder given to it: the debug information is read from a copy of
+  // the file as the compiler made it, in a new private folder of our own.
+  std::string folder;
+  if (!make_work_folder(&folder)) return lines;
+  struct remover {
+    const std::string& f;
+    ~remover() { plat::dir_delete_tree(f); }
+  } remove_after{folder};
+  const std::string exe = path_join(folder, "solution.exe");
+  if (!plat::file_write(exe, program)) return lines;
   const std::string tool = addr2line_path(compiler_);
   if (!plat::path_exists(tool)) {
     log_write("W", "%s | 找不到 addr2line，无法定位崩溃所在行", log_tag_.c_str());
@@ -180,7 +182,14 @@ std::vector<std::string> workspace::map_addresses(const std::string& folder, con
   }
   if (line.size() > command_line_units - 1) return lines;
   const run_result r = execute(line, folder, files_, address_lookup_ms, 1);
-  if (!ended_well(r)) return lines;
+  if (!ended_well(r)) {
+    cstr said(capture(files_, nullptr));
+    char excerpt[300];
+    log_text(excerpt, sizeof excerpt, said.get());
+    log_write("W", "%s | addr2line 未能完成（退出码 %lu）：%s", log_tag_.c_str(),
+              (unsigned long)r.exit_code, excerpt);
+    return lines;
+  }
   cstr text(capture(files_, nullptr));
   for (const char* p = text.get(); *p;) {
     const char* end = std::strchr(p, '\n');
@@ -192,21 +201,28 @@ std::vector<std::string> workspace::map_addresses(const std::string& folder, con
   return lines;
 }
 
+std::string workspace::new_folder(const char* prefix) {
+  for (int attempt = 0; attempt < 4; ++attempt) {
+    unsigned char random[8];
+    if (!plat::random_bytes(random, sizeof random)) return std::string();
+    std::string name = prefix;
+    for (unsigned char b : random) {
+      char two[3];
+      std::snprintf(two, sizeof two, "%02x", unsigned(b));
+      name += two;
+    }
+    if (plat::dir_create_private(path_join(dir_, name))) return path_join(dir_, name);
+  }
+  return std::string();
+}
+
 runtime_evidence workspace::diagnose(const char* input) {
   runtime_evidence none;
   if (diagnosed_ || !made_ || !diagnose_supported()) return none;
   diagnosed_ = true;
   // A new folder of its own: whatever the judged program left in the work folder (links to
   // files elsewhere among them) is never written through.
-  std::string folder;
-  for (int attempt = 0; attempt < 4 && folder.empty(); ++attempt) {
-    unsigned char random[8];
-    if (!plat::random_bytes(random, sizeof random)) return none;
-    char name[32] = "diagnose-";
-    for (size_t k = 0; k < sizeof random; ++k)
-      std::snprintf(name + 9 + 2 * k, 3, "%02x", unsigned(random[k]));
-    if (plat::dir_create_private(path_join(dir_, name))) folder = path_join(dir_, name);
-  }
+  const std::string folder = new_folder("diagnose-");
   if (folder.empty()) return none;
   const std::string line = "\"" + compiler_ + "\" " + lang_->arguments + plat::math_link_flags +
                            diagnose_flags;
@@ -241,8 +257,15 @@ runtime_evidence workspace::diagnose(const char* input) {
     found = read_evidence(output.get(), code_, lang_->source_name,
                           is_position_independent(program_bytes),
                           [&](const std::vector<uint64_t>& addresses) {
-                            return map_addresses(folder, exe, program_bytes, addresses);
+                            return map_addresses(program_bytes, addresses);
                           });
+    if (!found.found) {  // what the run ended with, for whoever looks into it
+      const char* text = output.get();
+      const size_t n = std::strlen(text);
+      char tail[400];
+      log_text(tail, sizeof tail, text + (n > 300 ? n - 300 : 0));
+      log_write("W", "%s | 诊断运行输出末尾：%s", log_tag_.c_str(), tail);
+    }
   }
   log_write(found.found ? "I" : "W", "%s | 诊断运行 | 编译 %lu ms%s | 运行 %lu ms | 退出码 %lu%s | %s%s",
             log_tag_.c_str(), (unsigned long)built.result.elapsed_ms,

@@ -70,8 +70,9 @@ class workspace {
   bool diagnosed() const { return diagnosed_; }
 
  private:
-  std::vector<std::string> map_addresses(const std::string& folder, const std::string& exe,
-                                         const std::string& program,
+  // A new private folder in the work folder, named prefix and random hex; "" on failure.
+  std::string new_folder(const char* prefix);
+  std::vector<std::string> map_addresses(const std::string& program,
                                          const std::vector<uint64_t>& addresses);
 
   const judge_language* lang_ = nullptr;
