@@ -118,7 +118,8 @@ function numberNote(e, a, code) {
 // { kind, note, expected, actual } where expected/actual are the tokens at the
 // first difference (null when that side has already ended).
 // code (optional) is the submitted source, for notes that depend on it.
-export function firstDifference(expectedText, actualText, compare = 'tokens', { code = '' } = {}) {
+// evidence (optional) is the diagnostic run's finding: where the program went wrong.
+export function firstDifference(expectedText, actualText, compare = 'tokens', { code = '', evidence = null } = {}) {
   const expected = tokenize(expectedText || '');
   const actual = tokenize(actualText || '');
   let i = 0;
@@ -130,7 +131,9 @@ export function firstDifference(expectedText, actualText, compare = 'tokens', { 
 
   if (!a && actual.length === 0) {
     result.kind = 'empty';
-    result.note = '程序没有输出任何内容。检查是否忘了 printf，或程序在输出前就结束了。';
+    result.note = evidence && evidence.message
+      ? `程序没有输出任何内容。${evidence.message}`
+      : '程序没有输出任何内容。检查是否忘了 printf，或程序在输出前就结束了。';
   } else if (!a) {
     const newLine = i === 0 || expected[i - 1].line < e.line;
     result.kind = 'missing';
