@@ -14,7 +14,7 @@ const verdict = (c, withEvidence = true) => ({
 const rows = [
   { name: 'no output after an overwrite', c: { status: 'wrong_answer', actual: '' }, title: '答案错误 · 第 1 个测试点 · 第 7 行数组下标越界' },
   { name: 'output cut short', c: { status: 'wrong_answer', actual: '', expected: '3\n4\n' }, title: '答案错误 · 第 1 个测试点 · 第 7 行数组下标越界' },
-  { name: 'a crash', c: { status: 'runtime_error', actual: '', exitCode: 139 }, title: '运行错误 · 第 1 个测试点 · 第 7 行数组下标越界' },
+  { name: 'a crash keeps the name of its exit code', c: { status: 'runtime_error', actual: '', exitCode: 139 }, title: '运行错误 · 第 1 个测试点 · 内存访问越界' },
   { name: 'a different answer keeps its own cause', c: { status: 'wrong_answer', actual: '4\n' }, title: '答案错误 · 第 1 个测试点 · 第 1 行不同' },
   { name: 'no evidence: no output as before', c: { status: 'wrong_answer', actual: '' }, bare: true, title: '答案错误 · 第 1 个测试点 · 没有输出' },
 ];

@@ -34,14 +34,13 @@ const EVIDENCE_SHORT = {
   undefined: '未定义的运算',
 };
 
-// A crash, or an answer cut short, that the diagnostic run traced to a line: the line says more
-// than the exit code or "no output".
+// An answer cut short that the diagnostic run traced to a line: the line says more than "no
+// output" (a crash keeps its exit code's name; the evidence is shown beside it).
 function evidenceCause(c, evidence, compare) {
   if (!evidence || !Number.isInteger(evidence.line) || evidence.line < 1) return '';
-  const cutShort = c.status === 'wrong_answer'
-    && ['empty', 'missing'].includes((firstDifference(c.expected, c.actual, compare) || {}).kind);
-  if (c.status !== 'runtime_error' && !cutShort) return '';
-  if (c.status === 'runtime_error' && rightOutputBadExit(c, compare)) return '';
+  if (c.status !== 'wrong_answer') return '';
+  const kind = (firstDifference(c.expected, c.actual, compare) || {}).kind;
+  if (kind !== 'empty' && kind !== 'missing') return '';
   return `第 ${evidence.line} 行${EVIDENCE_SHORT[evidence.kind] || '出错'}`;
 }
 
