@@ -26,6 +26,9 @@ struct submission {
   judge_counters counters;
   owned_buffer answer, cases, suggestions;
   int suggestion_count = 0;
+  int diagnose_case = 0;  // the first case worth a diagnostic run, 0 for none
+  std::string diagnose_input;
+  runtime_evidence evidence;
 };
 
 // The compiler may quote any file it was made to read: the log keeps nothing that looks like a
@@ -44,6 +47,27 @@ void cut_before_secrets(char* text) {
       return;
     }
   }
+}
+
+// The text's whitespace-separated tokens joined by single blanks.
+std::string tokens_of(const char* text) {
+  std::string t;
+  for (const char* p = text; *p; ++p) {
+    const bool blank = *p == ' ' || (*p >= '\t' && *p <= '\r');
+    if (!blank) t += *p;
+    else if (!t.empty() && t.back() != ' ') t += ' ';
+  }
+  if (!t.empty() && t.back() == ' ') t.pop_back();
+  return t;
+}
+
+// A failure a diagnostic run may explain: the program crashed, or it ended but its output
+// stopped short (nothing, or only the start of what was expected).
+bool worth_diagnosing(const run_result& r, const char* actual, const char* expected) {
+  if (!r.started || r.timed_out || r.output_limited) return false;
+  if (r.exit_code != 0) return true;
+  const std::string got = tokens_of(actual), want = tokens_of(expected);
+  return got.size() < want.size() && want.compare(0, got.size(), got) == 0;
 }
 
 // Where the compile-failure excerpt starts: at an error, else at the last line.
@@ -154,6 +178,10 @@ void run_cases(submission& s) {
     const bool passed =
         ended_well(r) && !had_nul && outputs_match(actual.get(), expected_text, float_mode);
     c.passed += passed;
+    if (!passed && !s.diagnose_case && worth_diagnosing(r, actual.get(), expected_text)) {
+      s.diagnose_case = index;
+      s.diagnose_input = in_text;
+    }
     c.timeouts += r.timed_out ? 1 : 0;
     c.output_limits += r.output_limited ? 1 : 0;
     // A run the judge stopped for time or output did not crash, though it exits with 1.
@@ -201,7 +229,9 @@ char* advise(submission& s) {
                            s.code.get());
   b_add(&s.answer, ",\"suggestions\":[");
   if (s.suggestions.data) b_add(&s.answer, s.suggestions.data);
-  b_add(&s.answer, "]}");
+  b_add(&s.answer, "]");
+  evidence_json(&s.answer, s.evidence);
+  b_add(&s.answer, "}");
   return b_release(&s.answer);
 }
 
@@ -210,9 +240,14 @@ char* judge(submission& s, const char* body) {
   if (char* refused = find_exercise(s)) return refused;
   if (char* refused = open_workspace(s)) return refused;
   compile(s);
-  if (s.built.ok)
+  if (s.built.ok) {
     run_cases(s);
-  else
+    // Once, for the first case that failed in a way it can explain; never when stopped.
+    if (s.diagnose_case && !judge_stop_requested.load()) {
+      log_write("I", "评测 %s | 用例 #%d 诊断", s.id.get(), s.diagnose_case);
+      s.evidence = s.work.diagnose(s.diagnose_input.c_str());
+    }
+  } else
     b_add(&s.answer, ",\"passed\":0,\"total\":0,\"status\":\"compile_error\",\"cases\":[]");
   return advise(s);
 }

@@ -56,7 +56,11 @@ char* run(run_request& s, const char* body) {
   b_fmt(&s.answer, ",\"run\":{\"status\":\"%s\",\"ms\":%lu,\"exitCode\":%lu,\"nul\":%s,\"output\":",
         status, (unsigned long)r.elapsed_ms, (unsigned long)r.exit_code, had_nul ? "true" : "false");
   b_json(&s.answer, output.get());
-  b_add(&s.answer, "}}");
+  b_add(&s.answer, "}");
+  // A crash: the line where it happened, from one diagnostic run on the same input.
+  if (r.started && !r.timed_out && !r.output_limited && r.exit_code != 0)
+    evidence_json(&s.answer, s.work.diagnose(input));
+  b_add(&s.answer, "}");
   return b_release(&s.answer);
 }
 

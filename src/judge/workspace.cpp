@@ -3,7 +3,9 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
+#include <optional>
 
 #include "judge/compile_cache.h"
 #include "judge/judge_internal.h"
@@ -133,4 +135,148 @@ run_result workspace::run(const char* input, cstr* output, int* had_nul) {
   // A run that never started has no output of its own (the file may hold the last run's).
   output->reset(r.started ? capture(files_, had_nul) : text_copy(""));
   return r;
+}
+
+namespace {
+
+constexpr uint64_t diagnose_exe_cap = 64ull << 20;
+constexpr uint32_t address_lookup_ms = 10000;
+
+// binutils' addr2line beside the compiler (the Windows toolchain folder ships it too).
+std::string addr2line_path(const std::string& compiler) {
+  const size_t slash = compiler.find_last_of("/\\");
+  const std::string folder = slash == std::string::npos ? std::string() : compiler.substr(0, slash);
+#ifdef _WIN32
+  return path_join(folder, "addr2line.exe");
+#else
+  return path_join(folder, "addr2line");
+#endif
+}
+
+// An ELF program made position-independent: its addresses count from where it was loaded.
+bool is_position_independent(const std::string& program) {
+  return program.size() > 17 && program.compare(0, 4, "\x7f" "ELF") == 0 && program[16] == 3 &&
+         program[17] == 0;
+}
+
+}  // namespace
+
+std::vector<std::string> workspace::map_addresses(const std::string& program,
+                                                  const std::vector<uint64_t>& addresses) {
+  std::vector<std::string> lines;
+  // The program ran with its folder given to it: the debug information is read from a copy of
+  // the file as the compiler made it, in a new private folder of our own.
+  std::string folder;
+  if (!make_work_folder(&folder)) return lines;
+  struct remover {
+    const std::string& f;
+    ~remover() { plat::dir_delete_tree(f); }
+  } remove_after{folder};
+  const std::string exe = path_join(folder, "solution.exe");
+  if (!plat::file_write(exe, program)) return lines;
+  const std::string tool = addr2line_path(compiler_);
+  if (!plat::path_exists(tool)) {
+    log_write("W", "%s | 找不到 addr2line，无法定位崩溃所在行", log_tag_.c_str());
+    return lines;
+  }
+  std::string line = "\"" + tool + "\" -e \"" + exe + "\"";
+  for (uint64_t a : addresses) {
+    char hex[24];
+    std::snprintf(hex, sizeof hex, " 0x%llx", (unsigned long long)a);
+    line += hex;
+  }
+  if (line.size() > command_line_units - 1) return lines;
+  const run_result r = execute(line, folder, files_, address_lookup_ms, 1);
+  if (!ended_well(r)) {
+    cstr said(capture(files_, nullptr));
+    char excerpt[300];
+    log_text(excerpt, sizeof excerpt, said.get());
+    log_write("W", "%s | addr2line 未能完成（退出码 %lu）：%s", log_tag_.c_str(),
+              (unsigned long)r.exit_code, excerpt);
+    return lines;
+  }
+  cstr text(capture(files_, nullptr));
+  for (const char* p = text.get(); *p;) {
+    const char* end = std::strchr(p, '\n');
+    lines.emplace_back(p, end ? size_t(end - p) : std::strlen(p));
+    if (!lines.back().empty() && lines.back().back() == '\r') lines.back().pop_back();
+    if (!end) break;
+    p = end + 1;
+  }
+  return lines;
+}
+
+std::string workspace::new_folder(const char* prefix) {
+  for (int attempt = 0; attempt < 4; ++attempt) {
+    unsigned char random[8];
+    if (!plat::random_bytes(random, sizeof random)) return std::string();
+    std::string name = prefix;
+    for (unsigned char b : random) {
+      char two[3];
+      std::snprintf(two, sizeof two, "%02x", unsigned(b));
+      name += two;
+    }
+    if (plat::dir_create_private(path_join(dir_, name))) return path_join(dir_, name);
+  }
+  return std::string();
+}
+
+runtime_evidence workspace::diagnose(const char* input) {
+  runtime_evidence none;
+  if (diagnosed_ || !made_ || !diagnose_supported()) return none;
+  diagnosed_ = true;
+  // A new folder of its own: whatever the judged program left in the work folder (links to
+  // files elsewhere among them) is never written through.
+  const std::string folder = new_folder("diagnose-");
+  if (folder.empty()) return none;
+  const std::string line = "\"" + compiler_ + "\" " + lang_->arguments + plat::math_link_flags +
+                           diagnose_flags;
+  if (line.size() > command_line_units - 1) return none;
+  const std::string exe = path_join(folder, "solution.exe");
+  if (!file_write(path_join(folder, lang_->source_name), code_) ||
+      !file_write(path_join(folder, diagnose_helper_name), diagnose_helper_source))
+    return none;
+  // The reporter's text is part of what the cache must tell apart.
+  const std::string key_source = std::string(code_) + '\n' + diagnose_helper_source;
+  compile_outcome built = compile_with_cache(compiler_, line, key_source.c_str(), folder, exe,
+                                             files_, lang_->compile_ms);
+  std::free(built.diagnostics);
+  if (!ended_well(built.result)) {
+    log_write("W", "%s | 诊断程序编译失败（%lu ms，退出码 %lu）", log_tag_.c_str(),
+              (unsigned long)built.result.elapsed_ms, (unsigned long)built.result.exit_code);
+    return none;
+  }
+  const std::optional<std::string> program = plat::file_read_all(exe, diagnose_exe_cap);
+  if (!program) return none;
+  files_.expect_runs(0);  // a cold start of its own, never a run set up for the judged program
+  run_result r{};
+  if (files_.set_input(input))
+    r = execute(cut_command_line("\"" + exe + "\""), folder, files_, run_time_limit_ms, 0);
+  runtime_evidence found;
+  if (!r.started) {
+    log_not_started(log_tag_, "诊断程序", r);
+  } else if (!r.timed_out && !r.output_limited && r.exit_code != 0) {
+    // A check that fails or a crash ends the run; a run that ends well reported nothing.
+    cstr output(capture(files_, nullptr));
+    const std::string& program_bytes = *program;
+    found = read_evidence(output.get(), code_, lang_->source_name,
+                          is_position_independent(program_bytes),
+                          [&](const std::vector<uint64_t>& addresses) {
+                            return map_addresses(program_bytes, addresses);
+                          });
+    if (!found.found) {  // what the run ended with, for whoever looks into it
+      const char* text = output.get();
+      const size_t n = std::strlen(text);
+      char tail[400];
+      log_text(tail, sizeof tail, text + (n > 300 ? n - 300 : 0));
+      log_write("W", "%s | 诊断运行输出末尾：%s", log_tag_.c_str(), tail);
+    }
+  }
+  log_write(found.found ? "I" : "W", "%s | 诊断运行 | 编译 %lu ms%s | 运行 %lu ms | 退出码 %lu%s | %s%s",
+            log_tag_.c_str(), (unsigned long)built.result.elapsed_ms,
+            built.from_cache ? "（缓存）" : "", (unsigned long)r.elapsed_ms,
+            (unsigned long)r.exit_code, r.timed_out ? " | 超时" : "",
+            found.found ? found.kind.c_str() : "未找到出错位置",
+            found.found ? (" 第 " + std::to_string(found.line) + " 行").c_str() : "");
+  return found;
 }

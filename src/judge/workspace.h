@@ -3,9 +3,11 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "json/json.h"
 #include "json/text_buffer.h"
+#include "judge/evidence.h"
 #include "judge/judge_internal.h"
 
 struct judge_language {
@@ -60,10 +62,22 @@ class workspace {
   // not start is logged with the reason.
   run_result run(const char* input, cstr* output, int* had_nul);
 
+  // After a failing run: builds the code once more as a diagnostic program (through the compile
+  // cache) and runs it on input under the same limits and sandbox, to find the line where it
+  // crashed or broke a rule. At most once per workspace; never changes what run() reported.
+  runtime_evidence diagnose(const char* input);
+  // A diagnostic run was made (or tried) on this workspace.
+  bool diagnosed() const { return diagnosed_; }
+
  private:
+  // A new private folder in the work folder, named prefix and random hex; "" on failure.
+  std::string new_folder(const char* prefix);
+  std::vector<std::string> map_addresses(const std::string& program,
+                                         const std::vector<uint64_t>& addresses);
+
   const judge_language* lang_ = nullptr;
   const char* code_ = nullptr;
   std::string log_tag_, compiler_, dir_, exe_path_, run_line_;
-  bool made_ = false;
+  bool made_ = false, diagnosed_ = false;
   plat::run_files files_;
 };

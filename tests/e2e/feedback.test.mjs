@@ -200,12 +200,14 @@ test('no output from code that prints is not "forgot printf"; a run\'s own evide
     const response = await route.fetch();
     const verdict = await response.json();
     if (Array.isArray(verdict.cases) && verdict.cases.length) {
-      verdict.evidence = { kind: 'out_of_bounds', line: 7, text: '    for (i = 0; i < n; i++) a[i] = i;', message: '写到了数组 a 的末尾之外（a 只有 10 个元素）<img src=x>' };
+      verdict.evidence = { kind: 'bounds', line: 7, text: '    for (i = 0; i < n; i++) a[i] = i;', message: '第 7 行：a[i] 越界：下标 10，数组 a 只有 10 个元素，合法下标是 0 到 9。<img src=x>' };
     }
     await route.fulfill({ response, json: verdict });
   });
   await judgeNow(page);
-  assert.match(await page.textContent('.verdict-status'), /第 7 行：写到了数组 a 的末尾之外/);
+  assert.match(await page.textContent('.verdict-status'), /第 7 行数组下标越界/);
+  assert.match(await page.textContent('#evidence'), /第 7 行：a\[i\] 越界/);
+  assert.doesNotMatch(await page.textContent('#evidence'), /第 7 行：第 7 行/);
   assert.match(await page.textContent('#evidence'), /<img src=x>/, 'text stays text');
   assert.equal(await page.locator('#evidence img').count(), 0);
   const order = await page.evaluate(() => {

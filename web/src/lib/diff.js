@@ -103,7 +103,8 @@ function numberNote(e, a, code) {
 // { kind, note, expected, actual } where expected/actual are the tokens at the
 // first difference (null when that side has already ended).
 // code (optional) is the submitted source, for notes that depend on it.
-export function firstDifference(expectedText, actualText, compare = 'tokens', { code = '' } = {}) {
+// evidence (optional) is the diagnostic run's finding: where the program went wrong.
+export function firstDifference(expectedText, actualText, compare = 'tokens', { code = '', evidence = null } = {}) {
   const expected = tokenize(expectedText || '');
   const actual = tokenize(actualText || '');
   let i = 0;
@@ -115,8 +116,10 @@ export function firstDifference(expectedText, actualText, compare = 'tokens', { 
 
   if (!a && actual.length === 0) {
     result.kind = 'empty';
-    // With an output call in the code, "forgot printf" would send the learner the wrong way.
-    result.note = code && writesOutput(code)
+    result.note = evidence && evidence.message
+      ? `程序没有输出任何内容。${evidence.message}`
+      // With an output call in the code, "forgot printf" would send the learner the wrong way.
+      : code && writesOutput(code)
       ? '程序没有输出任何内容。代码里有输出语句却什么也没输出：程序多半在输出之前就出了错或提前结束了（例如数组越界写坏了内存、提前 return），或者输出的那一行根本没有执行到。'
       : '程序没有输出任何内容。检查是否忘了 printf，或程序在输出前就结束了。';
   } else if (!a) {

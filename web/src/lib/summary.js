@@ -27,7 +27,26 @@ export function whereDifferent(c, compare) {
   return `第 ${row.a} 行不同`;
 }
 
-function caseCause(c, compare) {
+// The diagnostic run's finding, in a few words for the headline.
+const EVIDENCE_SHORT = {
+  bounds: '数组下标越界', divide: '除数为 0', null: '使用了空指针', overflow: '整数溢出',
+  stack: '栈溢出（递归太深）', library: '库函数访问了非法内存', memory: '访问了非法内存',
+  undefined: '未定义的运算',
+};
+
+// An answer cut short that the diagnostic run traced to a line: the line says more than "no
+// output" (a crash keeps its exit code's name; the evidence is shown beside it).
+function evidenceCause(c, evidence, compare) {
+  if (!evidence || !Number.isInteger(evidence.line) || evidence.line < 1) return '';
+  if (c.status !== 'wrong_answer') return '';
+  const kind = (firstDifference(c.expected, c.actual, compare) || {}).kind;
+  if (kind !== 'empty' && kind !== 'missing') return '';
+  return `第 ${evidence.line} 行${EVIDENCE_SHORT[evidence.kind] || '出错'}`;
+}
+
+function caseCause(c, compare, evidence) {
+  const traced = evidenceCause(c, evidence, compare);
+  if (traced) return traced;
   if (c.status === 'runtime_error') {
     if (rightOutputBadExit(c, compare)) return `输出正确，但退出码是 ${c.exitCode}`;
     const e = explainExit(c.exitCode);
@@ -78,9 +97,7 @@ export function headline(verdict, { mode = 'tests', compare = 'tokens', stopped 
   const c = firstFailure(verdict);
   if (!c) return { tone: 'bad', title: score, score: '' };
   const parts = [CASE_LABEL[c.status] || c.status, `第 ${c.index} 个${unit}`];
-  const ev = evidenceOf(verdict, c);
-  // A cause the run itself showed outranks what the output alone suggests.
-  const cause = ev ? (ev.line ? `第 ${ev.line} 行：` : '') + (ev.message.length > 40 ? ev.message.slice(0, 40) + '…' : ev.message) : caseCause(c, compare);
+  const cause = caseCause(c, compare, verdict.evidence);
   if (cause) parts.push(cause);
   return { tone: 'bad', title: parts.join(' · '), score, caseIndex: c.index };
 }

@@ -35,6 +35,7 @@ export function renderBusy(host, label, extra) {
 // onSubmit(), onNext() | null, onTryInput(text) | null, seenTips: Set, noteTips(titles),
 // failures, reference, hints: [text] | null, hintsSeen, onHintSeen(count), confirm, onSawSolution }
 export function renderVerdict(host, verdict, ctx) {
+  if (verdict.evidence) ctx = { ...ctx, evidence: verdict.evidence };
   clear(host);
   const cases = Array.isArray(verdict.cases) ? verdict.cases : [];
   const h = headline(verdict, ctx);
@@ -82,7 +83,7 @@ function renderEvidence(ev, ctx) {
   return el('section', { class: 'evidence', id: 'evidence', 'aria-label': '运行时发现的问题' },
     el('h3', { text: '运行时发现的问题' }),
     el('p', null, ev.line ? el('button', { type: 'button', class: 'link evidence-line', text: `第 ${ev.line} 行`, onclick: () => ctx.goTo(ev.line, 1) }) : null,
-      ev.line ? '：' : '', ev.message),
+      ev.line ? '：' : '', ev.line ? ev.message.replace(new RegExp(`^第 ?${ev.line} ?行[：:]\\s*`), '') : ev.message),
     ev.text ? el('pre', { class: 'io evidence-code', text: ev.text }) : null);
 }
 
@@ -195,7 +196,7 @@ function hintFor(verdict, ctx) {
     parts.push(el('p', null, `拿第 ${c.index} 个${unit}在纸上走一遍：输入是`, el('code', { text: short(c.input) || '（没有输入）' }),
       '，应该输出', el('code', { text: short(c.expected) }), '，你的程序输出了', el('code', { text: short(c.actual) || '（什么也没有）' }), '。'));
     if (c.status === 'wrong_answer') {
-      const d = firstDifference(c.expected, c.actual, ctx.compare, { code: ctx.code });
+      const d = firstDifference(c.expected, c.actual, ctx.compare, { code: ctx.code, evidence: ctx.evidence });
       if (d) parts.push(el('p', { text: d.note }));
     } else {
       const e = explainExit(c.exitCode);
@@ -355,7 +356,7 @@ function caseDetail(c, ctx) {
     el('pre', { class: 'io', text: c.input || '（没有输入）' })));
   const stopped = c.status === 'timeout' || c.status === 'output_limit' || (c.status === 'runtime_error' && !rightOutputBadExit(c, ctx.compare));
   if (c.status === 'wrong_answer') {
-    const diff = firstDifference(c.expected, c.actual, ctx.compare, { code: ctx.code });
+    const diff = firstDifference(c.expected, c.actual, ctx.compare, { code: ctx.code, evidence: ctx.evidence });
     if (diff) {
       const where = diff.actual || diff.expected;
       const side = diff.actual ? '实际输出' : '预期输出';
