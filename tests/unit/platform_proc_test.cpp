@@ -195,7 +195,9 @@ TEST_F(ProcTest, ExitCodesAreReported) {
     EXPECT_EQ(res.exit_code, windows_lane ? r.windows_code : r.linux_code) << r.program;
     // A crash prints nothing and ends with its code alone, as on Windows with crash boxes off:
     // no debugger's report (Wine's, should the test prefix start one) becomes its output.
-    if (r.linux_code > 128) EXPECT_EQ(output_text(), "") << r.program;
+    if (r.linux_code > 128) {
+      EXPECT_EQ(output_text(), "") << r.program;
+    }
   }
 }
 
