@@ -170,7 +170,7 @@ std::vector<std::string> workspace::map_addresses(const std::string& program,
   if (!make_work_folder(&folder)) return lines;
   struct remover {
     const std::string& f;
-    ~remover() { plat::dir_delete_tree(f); }
+    ~remover() { plat::work_folder_remove(f); }
   } remove_after{folder};
   const std::string exe = path_join(folder, "solution.exe");
   if (!plat::file_write(exe, program)) return lines;
