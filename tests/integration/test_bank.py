@@ -437,11 +437,11 @@ wine_lane = pytest.mark.skipif(
 
 def judge_flags():
     """The compile lines of the judge itself, minus the file names, by language."""
-    with open(os.path.join(SOURCE, "src", "judge", "pipeline.cpp"), encoding="utf-8") as f:
+    with open(os.path.join(SOURCE, "src", "judge", "workspace.cpp"), encoding="utf-8") as f:
         source = f.read()
     flags = {}
     for lang, name in (("c", "lang_c"), ("cpp", "lang_cpp")):
-        block = re.search(r"const language " + name + r"\{(.*?)\};", source, re.S).group(1)
+        block = re.search(r"const judge_language " + name + r"\{(.*?)\};", source, re.S).group(1)
         literals = "".join(re.findall(r'"((?:[^"\\]|\\.)*)"', block))
         line = re.search(r"(-std=\S+.*?)solution\.c(?:pp)? -o solution\.exe", literals).group(1)
         flags[lang] = line.split()

@@ -200,8 +200,9 @@ TABLE = [row if len(row) == 9 else row + (None,) for row in TABLE]
                          [row[1:] for row in TABLE], ids=[row[0] for row in TABLE])
 def test_judgings(app, qid, code, lang, status, statuses, codes, advice, actual):
     v = judge(app, qid, code, lang)
-    assert list(v) == ["compiled", "diagnostics", "compileMs", "passed", "total", "status",
-                       "cases", "suggestions"]
+    # what a diagnostic run found comes last, and only on platforms that make one
+    assert [k for k in v if k != "evidence"] == ["compiled", "diagnostics", "compileMs", "passed",
+                                                "total", "status", "cases", "suggestions"]
     assert v["compiled"] is True, v["diagnostics"]
     assert v["status"] == status
     assert [c["status"] for c in v["cases"]] == statuses, v["cases"]
